@@ -1,0 +1,13 @@
+// The wav2ima command: `wav2ima IN.wav OUT` converts IN to a bare IMA ADPCM
+// stream in OUT. The only module that opens files, prints or picks an exit
+// status.
+#ifndef WAV2IMA_APP_DRIVER_H
+#define WAV2IMA_APP_DRIVER_H
+
+// Runs one conversion with argv[1] as input and argv[2] as output (further
+// arguments are ignored, absent ones are null names). Prints "converting %s\n"
+// on stdout before the walk, "can not open %s\n" or "convert error\n" on
+// stderr on failure. Returns the exit status: 0 on success, 1 on any failure.
+int run(int argc, char** argv);
+
+#endif  // WAV2IMA_APP_DRIVER_H

@@ -1,0 +1,152 @@
+#include "wave/chunk_walk.h"
+
+#include <gtest/gtest.h>
+
+#include "adpcm/encoder.h"
+#include "tests/test_files.h"
+
+namespace {
+
+const Bytes kFour7F = {0x7F, 0x7F, 0x7F, 0x7F};
+
+Bytes fmt_with(std::size_t byte, unsigned char value) {
+  Bytes body = fmt16();
+  body[byte] = value;
+  return body;
+}
+
+struct WalkRow {
+  const char* name;
+  Bytes input;
+  int want_result;
+  Bytes want_output;
+};
+
+void expect_walk(const WalkRow& row) {
+  SCOPED_TRACE(row.name);
+  reset_encoder_state();
+  std::FILE* input = stream_of(row.input);
+  std::FILE* output = std::tmpfile();
+  EXPECT_EQ(convert_file(output, input), row.want_result);
+  EXPECT_EQ(contents(output), row.want_output);
+  std::fclose(output);
+  std::fclose(input);
+}
+
+TEST(ConvertFile, Preamble) {
+  const Bytes body = chunk("fmt ", fmt16()) + chunk("data", loud_frames(4));
+  const WalkRow rows[] = {
+      {"60-byte example", example60(), 0, kFour7F},
+      {"lower-case tag", text("riff") + le32(52) + text("WAVE") + body, -1, {}},
+      {"big-endian tag", text("RIFX") + le32(52) + text("WAVE") + body, -1, {}},
+      {"not WAVE", text("RIFF") + le32(52) + text("AVI ") + body, -1, {}},
+      {"empty file", {}, -1, {}},
+      {"header cut short", text("RIFF") + Bytes{52, 0, 0}, -1, {}},
+      {"form type cut short", text("RIFF") + le32(52) + text("WAV"), -1, {}},
+      {"RIFF size 4 reads no chunk", riff(4, body), 0, {}},
+      {"RIFF size 0 reads no chunk", riff(0, body), 0, {}},
+  };
+  for (const WalkRow& row : rows)
+    expect_walk(row);
+}
+
+TEST(ConvertFile, ChunkWalk) {
+  const Bytes fmt = chunk("fmt ", fmt16());
+  const Bytes data = chunk("data", loud_frames(4));
+  Bytes fmt14 = fmt16();
+  fmt14.resize(14);
+  const WalkRow rows[] = {
+      {"RIFF size past the file end fails after the data", riff(500, fmt + data), -1, kFour7F},
+      {"RIFF size smaller than the body stops early", riff(4 + 24 + 24, fmt + data + text("junk")),
+       0, kFour7F},
+      {"LIST stepped over", riff(fmt + chunk("LIST", Bytes(10, 'x')) + data), 0, kFour7F},
+      {"LIST past the end that uses up the count", riff(fmt + data + chunk("LIST", 100, {})), 0,
+       kFour7F},
+      {"LIST past the end with more to come",
+       riff(4 + 24 + 24 + 108 + 8, fmt + data + chunk("LIST", 100, {})), -1, kFour7F},
+      {"no format chunk", riff(data), 0, kFour7F},
+      {"data before format", riff(data + fmt), 0, kFour7F},
+      {"no data chunk", riff(fmt), 0, {}},
+      {"two data chunks, one stream",
+       riff(fmt + chunk("data", loud_frames(1)) + chunk("data", loud_frames(3))), 0, kFour7F},
+      {"14-byte format chunk", riff(chunk("fmt ", fmt14) + data), 0, kFour7F},
+      {"format chunk cut short", riff(100, chunk("fmt ", Bytes{1, 0, 2, 0})), -1, {}},
+      {"data chunk cut short",
+       riff(100, fmt + chunk("data", 64, loud_frames(2))),
+       -1,
+       {0x7F, 0x7F}},
+      {"chunk header cut short", riff(100, fmt + data + text("LIS")), -1, kFour7F},
+  };
+  for (const WalkRow& row : rows)
+    expect_walk(row);
+}
+
+TEST(ConvertFile, FailingFormatStopsTheWalk) {
+  const Bytes data = chunk("data", loud_frames(4));
+  const WalkRow rows[] = {
+      {"float format", riff(chunk("fmt ", fmt_with(0, 3)) + data), -1, {}},
+      {"mono", riff(chunk("fmt ", fmt_with(2, 1)) + data), -1, {}},
+      {"48000 Hz", riff(chunk("fmt ", fmt_with(4, 0x80)) + data), -1, {}},
+      {"22050 Hz", riff(chunk("fmt ", fmt_with(5, 0x56)) + data), -1, {}},
+      {"8-bit byte rate", riff(chunk("fmt ", fmt_with(10, 1)) + data), -1, {}},
+      {"after data: frames before stay", riff(data + chunk("fmt ", fmt_with(2, 1))), -1, kFour7F},
+  };
+  for (const WalkRow& row : rows)
+    expect_walk(row);
+}
+
+TEST(ConvertFile, PadByteAfterOddChunk) {
+  const Bytes fmt = chunk("fmt ", fmt16());
+  const Bytes data = chunk("data", loud_frames(4));
+  const Bytes odd_list = chunk("LIST", text("abc"));
+  const WalkRow rows[] = {
+      {"padded odd LIST before data", riff(fmt + odd_list + Bytes{0} + data), 0, kFour7F},
+      {"unpadded odd LIST before data", riff(fmt + odd_list + data), 0, kFour7F},
+      {"pad byte used up the count", riff(fmt + data + odd_list + Bytes{0}) + text("junk"), 0,
+       kFour7F},
+      {"odd data chunk, padded, then more data",
+       riff(fmt + chunk("data", loud_frames(2) + Bytes{7}) + Bytes{0} +
+            chunk("data", loud_frames(2))),
+       0, kFour7F},
+      {"pad byte expected but file ends", riff(40, fmt + odd_list), -1, {}},
+  };
+  for (const WalkRow& row : rows)
+    expect_walk(row);
+}
+
+TEST(ConvertFile, LargeAndUnknownSizes) {
+  const Bytes fmt = chunk("fmt ", fmt16());
+  const Bytes data = chunk("data", loud_frames(4));
+  const WalkRow rows[] = {
+      {"RIFF size 0x80000004 walks the chunks", riff(0x80000004, fmt + data), -1, kFour7F},
+      {"RIFF size 0xFFFFFFF0 walks the chunks", riff(0xFFFFFFF0, fmt + data), -1, kFour7F},
+      {"LIST of 0xFFFFFFF8 ends the walk, no loop",
+       riff(0xFFFFFFFE, fmt + data + chunk("LIST", 0xFFFFFFF8, {})), 0, kFour7F},
+      {"LIST of 0x80000000 seeks forward past the end",
+       riff(0xFFFFFFFE, fmt + data + chunk("LIST", 0x80000000, {})), -1, kFour7F},
+      {"unknown RIFF size ends at a chunk boundary", riff(kSizeUnknown, fmt + data), 0, kFour7F},
+      {"unknown RIFF size, partial header", riff(kSizeUnknown, fmt + data + text("LI")), -1,
+       kFour7F},
+      {"unknown RIFF size, skipped chunk past the end",
+       riff(kSizeUnknown, fmt + data + chunk("LIST", 100, {})), -1, kFour7F},
+      {"unknown data size runs to the end, tail dropped",
+       riff(kSizeUnknown, fmt + chunk("data", kSizeUnknown, loud_frames(4) + Bytes{1, 2, 3})), 0,
+       kFour7F},
+      {"unknown data size under a known RIFF size",
+       riff(100, fmt + chunk("data", kSizeUnknown, loud_frames(4))), 0, kFour7F},
+  };
+  for (const WalkRow& row : rows)
+    expect_walk(row);
+}
+
+TEST(ConvertFile, LeavesTheInputAtTheEndOfTheExample) {
+  reset_encoder_state();
+  std::FILE* input = stream_of(example60());
+  std::FILE* output = std::tmpfile();
+  ASSERT_EQ(convert_file(output, input), 0);
+  EXPECT_EQ(std::ftell(input), 60);
+  std::fclose(output);
+  std::fclose(input);
+}
+
+}  // namespace

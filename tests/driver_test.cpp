@@ -1,0 +1,144 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/test_files.h"
+
+namespace {
+
+const Bytes kFour7F = {0x7F, 0x7F, 0x7F, 0x7F};
+
+RunResult wav2ima(const std::vector<std::string>& args, const TempDir& dir) {
+  return run_program(WAV2IMA_PATH, args, dir.path);
+}
+
+struct DriverRow {
+  const char* name;
+  std::vector<std::string> args;
+  int want_status;
+  std::string want_out;
+  std::string want_err;
+  bool want_output_file;
+  Bytes want_output;
+};
+
+// Every row runs in a directory holding "in.wav" (the 60-byte example),
+// "text.txt" (not RIFF) and "old.ima" (an existing output with content).
+TEST(Driver, MessagesStatusAndOutput) {
+  const DriverRow rows[] = {
+      {"no arguments", {}, 1, "", "can not open (null)\n", false, {}},
+      {"input only", {"in.wav"}, 1, "", "can not open (null)\n", false, {}},
+      {"missing input", {"missing.wav", "out.ima"}, 1, "", "can not open missing.wav\n", false, {}},
+      {"output in a missing folder",
+       {"in.wav", "no/out.ima"},
+       1,
+       "",
+       "can not open no/out.ima\n",
+       false,
+       {}},
+      {"example", {"in.wav", "out.ima"}, 0, "converting in.wav\n", "", true, kFour7F},
+      {"further arguments ignored",
+       {"in.wav", "out.ima", "x", "-v"},
+       0,
+       "converting in.wav\n",
+       "",
+       true,
+       kFour7F},
+      {"literal wildcard name", {"in.wav", "o*?.ima"}, 0, "converting in.wav\n", "", true, kFour7F},
+      {"not RIFF truncates the output",
+       {"text.txt", "old.ima"},
+       1,
+       "converting text.txt\n",
+       "convert error\n",
+       true,
+       {}},
+  };
+  for (const DriverRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "in.wav", example60());
+    write_file(dir / "text.txt", text("hello, this is not audio\n"));
+    write_file(dir / "old.ima", Bytes(100, 0x55));
+    const RunResult run = wav2ima(row.args, dir);
+    EXPECT_EQ(run.status, row.want_status);
+    EXPECT_EQ(run.out, row.want_out);
+    EXPECT_EQ(run.err, row.want_err);
+    const std::string output = row.args.size() > 1 ? dir / row.args[1] : dir / "out.ima";
+    EXPECT_EQ(file_exists(output), row.want_output_file);
+    if (row.want_output_file) {
+      EXPECT_EQ(read_file(output), row.want_output);
+    }
+    EXPECT_EQ(read_file(dir / "in.wav"), example60());
+  }
+}
+
+// Opening the output would truncate the input: the driver refuses first.
+TEST(Driver, RefusesToWriteOverItsInput) {
+  struct Row {
+    const char* name;
+    const char* output;
+    void (*make)(const TempDir&);
+  };
+  const Row rows[] = {
+      {"same name", "in.wav", [](const TempDir&) {}},
+      {"other spelling", "./sub/../in.wav",
+       [](const TempDir& d) { mkdir((d / "sub").c_str(), 0700); }},
+      {"hard link", "hard.wav",
+       [](const TempDir& d) {
+         ASSERT_EQ(link((d / "in.wav").c_str(), (d / "hard.wav").c_str()), 0);
+       }},
+      {"symbolic link", "soft.wav",
+       [](const TempDir& d) { ASSERT_EQ(symlink("in.wav", (d / "soft.wav").c_str()), 0); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "in.wav", example60());
+    row.make(dir);
+    const RunResult run = wav2ima({"in.wav", row.output}, dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, std::string("can not open ") + row.output + "\n");
+    EXPECT_EQ(read_file(dir / "in.wav"), example60());
+  }
+}
+
+// A full disk shows up either at a byte write (large output) or only when
+// the buffered bytes are flushed at close (small output): both are failures.
+TEST(Driver, FullDiskIsAnError) {
+  const Bytes large = riff(chunk("fmt ", fmt16()) + chunk("data", Bytes(1 << 20, 0)));
+  for (const Bytes& input : {example60(), large}) {
+    TempDir dir;
+    write_file(dir / "in.wav", input);
+    const RunResult run = wav2ima({"in.wav", "/dev/full"}, dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "converting in.wav\n");
+    EXPECT_EQ(run.err, "convert error\n");
+  }
+}
+
+TEST(Driver, FailureInsideTheWalkKeepsTheFramesBefore) {
+  TempDir dir;
+  write_file(dir / "in.wav", riff(100, chunk("fmt ", fmt16()) + chunk("data", 64, loud_frames(3))));
+  const RunResult run = wav2ima({"in.wav", "out.ima"}, dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "convert error\n");
+  EXPECT_EQ(read_file(dir / "out.ima"), (Bytes{0x7F, 0x7F, 0x7F}));
+}
+
+// The bundled example is the generator's own output, and it converts.
+TEST(Driver, BundledExample) {
+  TempDir dir;
+  ASSERT_EQ(run_program(WAVGEN_PATH, {"sweep", "176400", "sweep.wav"}, dir.path).status, 0);
+  const Bytes example = read_file(EXAMPLES_DIR "/sweep.wav");
+  EXPECT_EQ(read_file(dir / "sweep.wav"), example);
+  write_file(dir / "in.wav", example);
+  const RunResult run = wav2ima({"in.wav", "out.ima"}, dir);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(read_file(dir / "out.ima").size(), 176400u);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+#include "adpcm/encoder.h"
+
+#include <gtest/gtest.h>
+
+#include "adpcm/tables.h"
+#include "tests/test_files.h"
+
+namespace {
+
+struct SampleRow {
+  std::int32_t sample;
+  std::int32_t predictor;
+  std::int32_t step_index;
+  int want_code;
+  std::int32_t want_predictor;
+  std::int32_t want_step_index;
+};
+
+TEST(EncodeSample, HandDerivedRows) {
+  const SampleRow rows[] = {
+      // From the zero state.
+      {0, 0, 0, 0, 0, 0},
+      {1, 0, 0, 0, 0, 0},
+      {2, 0, 0, 0, 0, 0},
+      {3, 0, 0, 1, 2, 0},
+      {5, 0, 0, 2, 4, 0},
+      {-1, 0, 0, 8, 0, 0},  // sign set, magnitude 0: code 8, not 0
+      {-3, 0, 0, 9, -2, 0},
+      {100, 0, 0, 7, 13, 8},
+      {1000, 0, 0, 7, 13, 8},
+      {-1000, 0, 0, 15, -13, 8},
+      {32767, 0, 0, 7, 13, 8},
+      {-32768, 0, 0, 15, -13, 8},
+      // Predictor clamped at the top; step index leaves 88.
+      {32767, 32000, 88, 0, 32767, 87},
+      {32767, 32767, 88, 0, 32767, 87},
+      // A quotient of 0 moves the predictor up, even with the sample below it.
+      {-32768, -32768, 88, 0, -28673, 87},
+      // Quotient 21 clamped to 15; step index 93 clamped to 88.
+      {32767, -32768, 85, 7, 13400, 88},
+      {-32768, 32767, 85, 15, -13401, 88},
+  };
+  for (const SampleRow& row : rows) {
+    SCOPED_TRACE(testing::Message() << "sample " << row.sample << " predictor " << row.predictor
+                                    << " step index " << row.step_index);
+    std::int32_t predictor = row.predictor;
+    std::int32_t step_index = row.step_index;
+    EXPECT_EQ(encode_sample(row.sample, predictor, step_index), row.want_code);
+    EXPECT_EQ(predictor, row.want_predictor);
+    EXPECT_EQ(step_index, row.want_step_index);
+  }
+}
+
+TEST(StepTable, RisesStrictlyFromSevenTo32767) {
+  // A lost or doubled entry would break the rise or shift the last value.
+  EXPECT_EQ(kStepTable[0], 7);
+  EXPECT_EQ(kStepTable[kStepIndexMax], 32767);
+  for (int i = 1; i <= kStepIndexMax; ++i)
+    EXPECT_LT(kStepTable[i - 1], kStepTable[i]) << i;
+}
+
+struct ChunkRow {
+  const char* name;
+  Bytes input;
+  std::vector<std::uint32_t> counts;  // one data chunk per entry, back to back
+  int want_last_result;
+  Bytes want_output;
+  EncoderState want_state;
+};
+
+TEST(EncodeDataChunk, FramesStateAndResults) {
+  const ChunkRow rows[] = {
+      {"four loud frames",
+       loud_frames(4),
+       {16},
+       0,
+       {0x7F, 0x7F, 0x7F, 0x7F},
+       {{242, -242}, {32, 32}}},
+      {"state continues into the second chunk",
+       loud_frames(2),
+       {4, 4},
+       0,
+       {0x7F, 0x7F},
+       {{43, -43}, {16, 16}}},
+      {"6-byte chunk drops its tail, next chunk starts a new frame",
+       loud_frames(1) + Bytes{0xAA, 0xBB} + loud_frames(1),
+       {6, 4},
+       0,
+       {0x7F, 0x7F},
+       {{43, -43}, {16, 16}}},
+      {"empty chunk", loud_frames(1), {0}, 0, {}, {{0, 0}, {0, 0}}},
+      {"body cut short keeps its whole frames",
+       loud_frames(2) + Bytes{1, 2},
+       {16},
+       -1,
+       {0x7F, 0x7F},
+       {{43, -43}, {16, 16}}},
+      {"silence", Bytes(64, 0), {64}, 0, Bytes(16, 0x00), {{0, 0}, {0, 0}}},
+  };
+  for (const ChunkRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    reset_encoder_state();
+    std::FILE* input = stream_of(row.input);
+    std::FILE* output = std::tmpfile();
+    int result = 0;
+    long offset = 0;
+    for (const std::uint32_t count : row.counts) {
+      result = encode_data_chunk(output, input, count);
+      offset += count;
+      if (result == 0) {
+        EXPECT_EQ(std::ftell(input), offset);
+      }
+    }
+    EXPECT_EQ(result, row.want_last_result);
+    EXPECT_EQ(contents(output), row.want_output);
+    EXPECT_EQ(encoder_state.predictor[0], row.want_state.predictor[0]);
+    EXPECT_EQ(encoder_state.predictor[1], row.want_state.predictor[1]);
+    EXPECT_EQ(encoder_state.step_index[0], row.want_state.step_index[0]);
+    EXPECT_EQ(encoder_state.step_index[1], row.want_state.step_index[1]);
+    std::fclose(output);
+    std::fclose(input);
+  }
+}
+
+TEST(EncodeDataToEnd, EndOfInputIsTheNormalEnd) {
+  reset_encoder_state();
+  std::FILE* input = stream_of(loud_frames(3) + Bytes{9, 9, 9});
+  std::FILE* output = std::tmpfile();
+  EXPECT_EQ(encode_data_to_end(output, input), 0);
+  EXPECT_EQ(contents(output), (Bytes{0x7F, 0x7F, 0x7F}));
+  std::fclose(output);
+  std::fclose(input);
+}
+
+TEST(EncodeDataChunk, FailedWriteIsReported) {
+  std::FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  // Unbuffered, so the first byte written meets the full device.
+  std::setvbuf(full, nullptr, _IONBF, 0);
+  std::FILE* input = stream_of(loud_frames(2));
+  reset_encoder_state();
+  EXPECT_EQ(encode_data_chunk(full, input, 8), -1);
+  reset_encoder_state();
+  std::rewind(input);
+  EXPECT_EQ(encode_data_to_end(full, input), -1);
+  std::fclose(input);
+  std::fclose(full);
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+#include "wave/chunk_walk.h"
+
+#include <cstring>
+#include <limits>
+
+#include <sys/types.h>
+
+#include "adpcm/encoder.h"
+
+namespace {
+
+bool tag_is(const unsigned char* bytes, const char (&tag)[kTagSize + 1]) {
+  return std::memcmp(bytes, tag, kTagSize) == 0;
+}
+
+bool read_exactly(std::FILE* input, unsigned char* bytes, std::size_t count) {
+  return std::fread(bytes, 1, count, input) == count;
+}
+
+// True when the input's offset is exactly its end: a walk over a file of
+// unknown RIFF size may end there, but not beyond it (a skipped chunk that
+// claimed more bytes than the file has) and not after a read error.
+bool at_end_of_input(std::FILE* input) {
+  if (std::ferror(input)) return false;
+  const off_t offset = ftello(input);
+  if (offset < 0 || fseeko(input, 0, SEEK_END) != 0) return false;
+  return ftello(input) == offset;
+}
+
+// Writers that follow the RIFF format put a 0x00 after an odd-sized body and
+// count it in the RIFF size; others put nothing. An identifier never starts
+// with 0x00, so that byte tells the two apart. True when a pad byte was
+// consumed; any other byte is left for the next header read.
+bool skip_pad_byte(std::FILE* input) {
+  const int byte = std::getc(input);
+  if (byte == 0) return true;
+  if (byte != EOF) (void)std::ungetc(byte, input);
+  return false;
+}
+
+enum HeaderRead { kHeaderRead, kCleanEnd, kHeaderFailed };
+
+HeaderRead read_chunk_header(std::FILE* input, unsigned char* header, bool riff_size_unknown) {
+  const std::size_t got = std::fread(header, 1, kChunkHeaderSize, input);
+  if (got == kChunkHeaderSize) return kHeaderRead;
+  // A streaming writer that could not know the RIFF size ends its file after
+  // the last chunk; a partial header is still a cut-off file.
+  if (got == 0 && riff_size_unknown && at_end_of_input(input)) return kCleanEnd;
+  return kHeaderFailed;
+}
+
+int handle_chunk(std::FILE* output, std::FILE* input, const unsigned char* header,
+                 std::uint32_t size) {
+  if (is_format_chunk(header)) return check_format_chunk(input, size);
+  if (is_data_chunk(header)) {
+    if (size == kSizeUnknown) return encode_data_to_end(output, input);
+    return encode_data_chunk(output, input, size);
+  }
+  // Offsets cannot overflow: every chunk takes its size from `remaining`, a
+  // 32-bit budget, so the walk never moves more than a few GiB from offset 0.
+  return fseeko(input, static_cast<off_t>(size), SEEK_CUR) == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+std::uint32_t read_le32(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+int is_format_chunk(const unsigned char* header) {
+  return tag_is(header, "fmt ") ? 1 : 0;
+}
+
+int is_data_chunk(const unsigned char* header) {
+  return tag_is(header, "data") ? 1 : 0;
+}
+
+int read_riff_header(std::FILE* input, std::uint32_t& riff_size) {
+  unsigned char header[kRiffHeaderSize];
+  if (!read_exactly(input, header, sizeof header) || !tag_is(header, "RIFF")) return -1;
+  riff_size = read_le32(header + kTagSize);
+  return 0;
+}
+
+int read_wave_tag(std::FILE* input) {
+  unsigned char tag[kTagSize];
+  return read_exactly(input, tag, sizeof tag) && tag_is(tag, "WAVE") ? 0 : -1;
+}
+
+int check_format_chunk(std::FILE* input, std::uint32_t size) {
+  const off_t entry = ftello(input);
+  // untrusted size: the end of the body must be a representable offset.
+  if (entry < 0 || entry > std::numeric_limits<off_t>::max() - size) return -1;
+  unsigned char body[kFormatBytesTested];
+  if (!read_exactly(input, body, sizeof body)) return -1;
+  const bool pcm = body[0] == 1;
+  const bool stereo = body[2] == 2;
+  const bool rate_44100 = body[4] == 0x44 && body[5] == 0xAC;
+  const bool bytes_per_second_176400 = body[10] == 2;
+  if (!pcm || !stereo || !rate_44100 || !bytes_per_second_176400) return -1;
+  // A body shorter than 16 bytes made the read run into the next header;
+  // this absolute seek brings the input back to it.
+  return fseeko(input, entry + size, SEEK_SET) == 0 ? 0 : -1;
+}
+
+int convert_file(std::FILE* output, std::FILE* input) {
+  if (fseeko(input, 0, SEEK_SET) != 0) return -1;
+  std::uint32_t riff_size = 0;
+  if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) return -1;
+  const bool riff_size_unknown = riff_size == kSizeUnknown;
+
+  // 64-bit signed: every 32-bit size and its header fit without wrapping, so
+  // the count only ever falls and the walk always ends.
+  std::int64_t remaining = std::int64_t{riff_size} - kTagSize;
+  bool pad_may_follow = false;
+  while (remaining > 0) {
+    if (pad_may_follow) {
+      pad_may_follow = false;
+      if (skip_pad_byte(input)) {
+        remaining -= 1;
+        continue;
+      }
+    }
+    unsigned char header[kChunkHeaderSize];
+    const HeaderRead read = read_chunk_header(input, header, riff_size_unknown);
+    if (read == kCleanEnd) return 0;
+    if (read == kHeaderFailed) return -1;
+
+    const std::uint32_t size = read_le32(header + kTagSize);
+    // Counted before the chunk is handled, so the walk ends after the chunk
+    // that uses up the count even when its body reaches past the RIFF body.
+    remaining -= std::int64_t{size} + kChunkHeaderSize;
+    if (handle_chunk(output, input, header, size) != 0) return -1;
+    // An unknown-length data chunk has run to the end of the input.
+    if (size == kSizeUnknown && is_data_chunk(header)) return 0;
+    pad_may_follow = size % 2 != 0;
+  }
+  return 0;
+}

@@ -1,0 +1,67 @@
+// RIFF/WAVE chunk walk: checks the preamble, walks the chunks of the RIFF
+// body, tests the format chunk and hands every data chunk to the encoder.
+//
+// Preamble (all numbers little-endian, sizes unsigned 32-bit):
+//
+//   offset  size  field
+//        0     4  "RIFF"
+//        4     4  RIFF size: bytes that follow this field
+//        8     4  "WAVE"
+//       12   ...  chunks
+//
+// Chunk:
+//
+//   offset  size  field
+//        0     4  identifier, compared byte for byte ("fmt ", "data", ...)
+//        4     4  body size
+//        8  size  body, then one 0x00 pad byte when the size is odd
+//
+// Format chunk body, the bytes tested (low bytes of the standard fields):
+//
+//   byte 0 = 1 (PCM)  byte 2 = 2 (stereo)  bytes 4,5 = 0x44 0xAC (44100 Hz)
+//   byte 10 = 2 (third byte of 176400 bytes per second)
+//
+// A size of 0xFFFFFFFF means "length unknown" (written by streaming writers).
+#ifndef WAV2IMA_WAVE_CHUNK_WALK_H
+#define WAV2IMA_WAVE_CHUNK_WALK_H
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr int kTagSize = 4;
+constexpr int kSizeFieldSize = 4;
+constexpr int kChunkHeaderSize = kTagSize + kSizeFieldSize;
+constexpr int kRiffHeaderSize = kTagSize + kSizeFieldSize;
+constexpr int kPreambleSize = kRiffHeaderSize + kTagSize;
+constexpr int kFormatBytesTested = 16;
+constexpr std::uint32_t kSizeUnknown = 0xFFFFFFFF;
+
+// Walks the whole input from offset 0 and writes the encoded stream to the
+// output. Both streams are borrowed and stay open. Returns 0 when the RIFF
+// body is used up (or, with an unknown RIFF size, the input ends at a chunk
+// boundary, or an unknown-length data chunk runs to the end of the input);
+// -1 on a bad preamble, a short chunk header, a failing format chunk, a failed
+// data chunk or a failed seek. Output written before a failure stays.
+int convert_file(std::FILE* output, std::FILE* input);
+
+// Reads the 8-byte RIFF header. 0 with `riff_size` set when the tag is "RIFF";
+// -1 on a short read or another tag.
+int read_riff_header(std::FILE* input, std::uint32_t& riff_size);
+
+// Reads the 4-byte form type. 0 when it is "WAVE"; -1 on a short read or another.
+int read_wave_tag(std::FILE* input);
+
+// Tests a format chunk whose `size`-byte body starts at the input's offset.
+// 0 when its tested bytes match and the input was moved to the end of the
+// body; -1 on a short read (input left where the read ended), a failing byte
+// (input left 16 bytes into the body) or a failed seek.
+int check_format_chunk(std::FILE* input, std::uint32_t size);
+
+// 1 when the 8-byte chunk header's identifier is "fmt " (or "data"), else 0.
+int is_format_chunk(const unsigned char* header);
+int is_data_chunk(const unsigned char* header);
+
+// The unsigned 32-bit number stored least significant byte first.
+std::uint32_t read_le32(const unsigned char* bytes);
+
+#endif  // WAV2IMA_WAVE_CHUNK_WALK_H
