@@ -142,3 +142,56 @@ TEST(Driver, BundledExample) {
 }
 
 }  // namespace
+
+namespace {
+
+// After every kind of failure the input is untouched and the output holds
+// exactly the frames converted before it: a prefix of the full conversion.
+TEST(Driver, FailuresNeverCostData) {
+  const int kFrames = 5000;
+  const Bytes fmt = chunk("fmt ", fmt16());
+  const Bytes good = riff(fmt + chunk("data", noise_frames(kFrames)));
+  Bytes mono = fmt16();
+  mono[2] = 1;
+  Bytes not_riff = good;
+  not_riff[3] = 'X';
+
+  TempDir reference_dir;
+  write_file(reference_dir / "in.wav", good);
+  ASSERT_EQ(run_program(WAV2IMA_PATH, {"in.wav", "out.ima"}, reference_dir.path).status, 0);
+  const Bytes reference = read_file(reference_dir / "out.ima");
+  ASSERT_EQ(reference.size(), static_cast<std::size_t>(kFrames));
+
+  struct Row {
+    const char* name;
+    Bytes input;
+    long file_size_limit;
+    std::size_t want_frames;
+  };
+  const Row rows[] = {
+      {"not a RIFF file", not_riff, -1, 0},
+      {"short preamble", Bytes(good.begin(), good.begin() + 10), -1, 0},
+      {"failed format test after the data",
+       riff(chunk("data", noise_frames(kFrames)) + chunk("fmt ", mono)), -1, kFrames},
+      {"header cut short",
+       riff(static_cast<std::uint32_t>(good.size() + 100),
+            fmt + chunk("data", noise_frames(kFrames)) + text("LIS")),
+       -1, kFrames},
+      {"data cut short", Bytes(good.begin(), good.begin() + 44 + 4 * 1234 + 2), -1, 1234},
+      {"full disk", good, 1000, 1000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "in.wav", row.input);
+    const RunResult run =
+        run_program(WAV2IMA_PATH, {"in.wav", "out.ima"}, dir.path, row.file_size_limit);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "convert error\n");
+    EXPECT_EQ(read_file(dir / "in.wav"), row.input);
+    EXPECT_EQ(read_file(dir / "out.ima"),
+              Bytes(reference.begin(), reference.begin() + static_cast<long>(row.want_frames)));
+  }
+}
+
+}  // namespace

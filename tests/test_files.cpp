@@ -1,69 +1,16 @@
 #include "tests/test_files.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-Bytes le32(std::uint32_t value) {
-  return {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-          static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-Bytes text(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
-
-Bytes chunk(const std::string& id, std::uint32_t size, const Bytes& body) {
-  return text(id) + le32(size) + body;
-}
-
-Bytes chunk(const std::string& id, const Bytes& body) {
-  return chunk(id, static_cast<std::uint32_t>(body.size()), body);
-}
-
-Bytes riff(std::uint32_t riff_size, const Bytes& chunks) {
-  return text("RIFF") + le32(riff_size) + text("WAVE") + chunks;
-}
-
-Bytes riff(const Bytes& chunks) {
-  return riff(static_cast<std::uint32_t>(4 + chunks.size()), chunks);
-}
-
-Bytes fmt16() {
-  return {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0};
-}
-
-Bytes frames(const std::vector<std::pair<std::int16_t, std::int16_t>>& samples) {
-  Bytes out;
-  for (const auto& [left, right] : samples) {
-    for (const std::int16_t s : {left, right}) {
-      const auto bits = static_cast<std::uint16_t>(s);
-      out.push_back(static_cast<unsigned char>(bits));
-      out.push_back(static_cast<unsigned char>(bits >> 8));
-    }
-  }
-  return out;
-}
-
-Bytes loud_frames(int n) {
-  return frames(std::vector<std::pair<std::int16_t, std::int16_t>>(static_cast<std::size_t>(n),
-                                                                   {1000, -1000}));
-}
-
-Bytes example60() {
-  return riff(chunk("fmt ", fmt16()) + chunk("data", loud_frames(4)));
-}
 
 std::FILE* stream_of(const Bytes& bytes) {
   std::FILE* stream = std::tmpfile();
@@ -123,7 +70,7 @@ std::string slurp(const std::string& path) {
 }  // namespace
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd) {
+                      const std::string& cwd, long file_size_limit) {
   TempDir capture;
   const std::string out_path = capture / "stdout";
   const std::string err_path = capture / "stderr";
@@ -139,6 +86,13 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0 || chdir(cwd.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
       _exit(127);
+    }
+    if (file_size_limit >= 0) {
+      // Ignored, the signal turns the over-long write into an EFBIG error.
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(file_size_limit),
+                         static_cast<rlim_t>(file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
     execv(program.c_str(), argv.data());
     _exit(127);
