@@ -1,75 +1,77 @@
-#include "adpcm/encoder.h"
-
+// The fast encoder. The cost is the serial chain from one sample's predictor
+// to the next, so the chain holds no division and no branch on the sign: the
+// quotient comes from a per-step reciprocal, the reconstruction from a table.
 #include <algorithm>
-#include <limits>
+#include <cstdlib>
 
-#include <sys/types.h>
-
+#include "adpcm/encode_frames.h"
+#include "adpcm/encoder.h"
+#include "adpcm/reconstruct.h"
 #include "adpcm/tables.h"
-
-EncoderState encoder_state;
-
-void reset_encoder_state() {
-  encoder_state = EncoderState{{0, 0}, {0, 0}};
-}
-
-int encode_sample(std::int32_t sample, std::int32_t& predictor, std::int32_t& step_index) {
-  const std::int32_t step = kStepTable[step_index];
-  // |sample - predictor| <= 65535, so the product stays within +-524280.
-  const std::int32_t quotient = std::clamp((sample - predictor) * 8 / step, -15, 15);
-  const std::int32_t m = quotient < 0 ? -quotient : quotient;
-  // Truncation toward zero maps m = 0 to magnitude 0 as well.
-  const std::int32_t magnitude = (m - 1) / 2;
-  const int code = magnitude | (quotient < 0 ? 8 : 0);
-
-  const std::int32_t delta = (2 * magnitude + 1) * step / 8;
-  predictor =
-      std::clamp(quotient < 0 ? predictor - delta : predictor + delta, kSampleMin, kSampleMax);
-  step_index = std::clamp(step_index + kIndexTable[magnitude], 0, kStepIndexMax);
-  return code;
-}
 
 namespace {
 
-enum EncodeEnd { kCountReached, kInputEnded, kFailed };
+// Out of line and cold, so the compiler keeps the clamp of a quotient above
+// 15 a predicted branch instead of a conditional move on the serial chain.
+[[gnu::noinline, gnu::cold]] std::uint64_t largest_quotient() {
+  return kQuotients - 1;
+}
 
-std::int32_t sign_extend_16(std::int32_t low, std::int32_t high) {
+inline int quantise(std::int32_t sample, std::int32_t& predictor, std::int32_t& step_index) {
+  const std::int64_t diff = std::int64_t{sample} - predictor;
+  // 0 or 1 without a branch: the sign is a coin toss on real audio.
+  const auto below = static_cast<std::size_t>(static_cast<std::uint64_t>(diff) >> 63);
+  const CodeStep* row = kQuantiserSteps.entry[step_index] + below * kQuotients;
+  // The row is ready before the quotient; kept opaque, the compiler cannot
+  // re-associate its sum after the quotient, so the load adds only the quotient.
+  asm("" : "+r"(row));
+  const auto distance = static_cast<std::uint64_t>(std::abs(diff));
+  // distance <= 65535 and the reciprocal < 2^32: the product fits in 64 bits.
+  auto quotient = distance * kStepReciprocal[static_cast<std::size_t>(step_index)] >> 31;
+  if (__builtin_expect(quotient >= kQuotients, 0)) quotient = largest_quotient();
+  return apply_code_step(row[quotient], predictor, step_index);
+}
+
+inline std::int32_t sample_of(int low, int high) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
 }
 
-// Reads up to `count` bytes of interleaved frames and writes one byte per
-// whole frame. Every call starts a new frame at its first byte.
-EncodeEnd encode_bytes(std::FILE* output, std::FILE* input, std::uint64_t count) {
-  EncoderState& state = encoder_state;
-  std::int32_t bytes[kBytesPerFrame] = {};
-  int phase = 0;
-  for (std::uint64_t countdown = count; countdown > 0; --countdown) {
-    const int byte = std::fgetc(input);
-    if (byte == EOF) return std::ferror(input) ? kFailed : kInputEnded;
-    bytes[phase] = byte;
-    if (++phase < kBytesPerFrame) continue;
-    phase = 0;
-    const std::int32_t left = sign_extend_16(bytes[0], bytes[1]);
-    const std::int32_t right = sign_extend_16(bytes[2], bytes[3]);
-    // Left before right: the output byte's nibble order follows the frame.
-    const int left_code = encode_sample(left, state.predictor[0], state.step_index[0]);
-    const int right_code = encode_sample(right, state.predictor[1], state.step_index[1]);
-    if (std::fputc((left_code << 4) | right_code, output) == EOF) return kFailed;
-  }
-  return kCountReached;
+EncodeEnd input_end(std::FILE* input) {
+  return std::ferror(input) ? kFailed : kInputEnded;
 }
 
 }  // namespace
 
-int encode_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t count) {
-  const off_t entry = ftello(input);
-  // untrusted size: the end of the body must be a representable offset.
-  if (entry < 0 || entry > std::numeric_limits<off_t>::max() - count) return -1;
-  if (encode_bytes(output, input, count) != kCountReached) return -1;
-  return fseeko(input, entry + count, SEEK_SET) == 0 ? 0 : -1;
+int encode_sample(std::int32_t sample, std::int32_t& predictor, std::int32_t& step_index) {
+  return quantise(sample, predictor, step_index);
 }
 
-int encode_data_to_end(std::FILE* output, std::FILE* input) {
-  const EncodeEnd end = encode_bytes(output, input, std::numeric_limits<std::uint64_t>::max());
-  return end == kInputEnded ? 0 : -1;
+EncodeEnd encode_frames(std::FILE* output, std::FILE* input, std::uint64_t count) {
+  // The state lives in locals for the whole chunk: stores through the byte
+  // streams' char pointers could alias the global record and force a reload
+  // of the state for every sample.
+  std::int32_t left_predictor = encoder_state.predictor[0];
+  std::int32_t right_predictor = encoder_state.predictor[1];
+  std::int32_t left_index = encoder_state.step_index[0];
+  std::int32_t right_index = encoder_state.step_index[1];
+  auto save = [&](EncodeEnd end) {
+    encoder_state = EncoderState{{left_predictor, right_predictor}, {left_index, right_index}};
+    return end;
+  };
+
+  for (std::uint64_t frames = count / kBytesPerFrame; frames > 0; --frames) {
+    const int b0 = getc_unlocked(input);
+    const int b1 = getc_unlocked(input);
+    const int b2 = getc_unlocked(input);
+    const int b3 = getc_unlocked(input);
+    // EOF is negative, every byte is not: one test for the four reads.
+    if ((b0 | b1 | b2 | b3) < 0) return save(input_end(input));
+    const int left_code = quantise(sample_of(b0, b1), left_predictor, left_index);
+    const int right_code = quantise(sample_of(b2, b3), right_predictor, right_index);
+    if (putc_unlocked((left_code << 4) | right_code, output) == EOF) return save(kFailed);
+  }
+  for (std::uint64_t tail = count % kBytesPerFrame; tail > 0; --tail) {
+    if (getc_unlocked(input) == EOF) return save(input_end(input));
+  }
+  return save(kCountReached);
 }

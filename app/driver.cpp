@@ -11,6 +11,10 @@ namespace {
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
+// Measured from 4 KiB to 1 MiB: the speed does not change (the encoder's
+// serial chain sets it); 64 KiB needs a sixteenth of the system calls of the
+// default and stays far inside the memory budget.
+constexpr std::size_t kStreamBufferSize = 64 * 1024;
 
 // printf of a null pointer is undefined; the messages show absent names so.
 const char* printable(const char* name) {
@@ -55,6 +59,8 @@ int run(int argc, char** argv) {
     return report_cannot_open(output_name);
   }
 
+  (void)std::setvbuf(input, nullptr, _IOFBF, kStreamBufferSize);
+  (void)std::setvbuf(output, nullptr, _IOFBF, kStreamBufferSize);
   std::printf("converting %s\n", input_name);
   const int result = convert_file(output, input);
   // Buffered bytes reach the disk only here: a full disk shows up at close.
