@@ -6,6 +6,7 @@
 
 #include "adpcm/encoder.h"
 #include "wave/chunk_walk.h"
+#include "wave/ima_to_wave.h"
 
 namespace {
 
@@ -40,9 +41,9 @@ bool is_same_file(std::FILE* input, const char* output_name) {
   return input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
 }
 
-}  // namespace
-
-int run(int argc, char** argv) {
+// One conversion, whichever direction: both commands share the order of
+// work, the messages and the file checks.
+int run_conversion(int argc, char** argv, int (*convert)(std::FILE* output, std::FILE* input)) {
   const char* input_name = argc > 1 ? argv[1] : nullptr;
   const char* output_name = argc > 2 ? argv[2] : nullptr;
 
@@ -62,7 +63,7 @@ int run(int argc, char** argv) {
   (void)std::setvbuf(input, nullptr, _IOFBF, kStreamBufferSize);
   (void)std::setvbuf(output, nullptr, _IOFBF, kStreamBufferSize);
   std::printf("converting %s\n", input_name);
-  const int result = convert_file(output, input);
+  const int result = convert(output, input);
   // Buffered bytes reach the disk only here: a full disk shows up at close.
   const int output_closed = std::fclose(output);
   (void)std::fclose(input);
@@ -71,4 +72,14 @@ int run(int argc, char** argv) {
     return kExitFailure;
   }
   return kExitSuccess;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+  return run_conversion(argc, argv, convert_file);
+}
+
+int run_ima2wav(int argc, char** argv) {
+  return run_conversion(argc, argv, convert_ima_file);
 }

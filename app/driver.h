@@ -1,6 +1,6 @@
-// The wav2ima command: `wav2ima IN.wav OUT` converts IN to a bare IMA ADPCM
-// stream in OUT. The only module that opens files, prints or picks an exit
-// status.
+// The commands: `wav2ima IN.wav OUT` converts IN to a bare IMA ADPCM stream
+// in OUT; `ima2wav IN OUT.wav` turns such a stream back into a WAV file. The
+// only module that opens files, prints or picks an exit status.
 #ifndef WAV2IMA_APP_DRIVER_H
 #define WAV2IMA_APP_DRIVER_H
 
@@ -9,5 +9,9 @@
 // on stdout before the walk, "can not open %s\n" or "convert error\n" on
 // stderr on failure. Returns the exit status: 0 on success, 1 on any failure.
 int run(int argc, char** argv);
+
+// The same for ima2wav: argv[1] a stream written by wav2ima, argv[2] the WAV
+// to write; the same messages, checks and exit status.
+int run_ima2wav(int argc, char** argv);
 
 #endif  // WAV2IMA_APP_DRIVER_H

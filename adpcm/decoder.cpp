@@ -1,0 +1,23 @@
+#include "adpcm/decoder.h"
+
+#include "adpcm/reconstruct.h"
+
+namespace {
+
+bool put_sample(std::int32_t sample, std::FILE* output) {
+  const auto bits = static_cast<std::uint16_t>(sample);
+  return putc_unlocked(bits & 0xFF, output) != EOF && putc_unlocked(bits >> 8, output) != EOF;
+}
+
+}  // namespace
+
+int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state) {
+  for (int byte = getc_unlocked(input); byte != EOF; byte = getc_unlocked(input)) {
+    apply_code(byte >> 4, state.predictor[0], state.step_index[0]);
+    apply_code(byte & 0xF, state.predictor[1], state.step_index[1]);
+    if (!put_sample(state.predictor[0], output) || !put_sample(state.predictor[1], output)) {
+      return -1;
+    }
+  }
+  return std::ferror(input) ? -1 : 0;
+}

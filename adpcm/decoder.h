@@ -1,0 +1,17 @@
+// Reading the stream back: each byte's two codes (left in the high nibble,
+// right in the low) applied to the channel state, as a player does.
+#ifndef WAV2IMA_ADPCM_DECODER_H
+#define WAV2IMA_ADPCM_DECODER_H
+
+#include <cstdio>
+
+#include "adpcm/encoder.h"
+
+// Decodes every byte from the input's offset to its end, continuing `state`
+// (start from predictor 0 and step index 0 for a whole stream), and writes
+// one frame per byte: left then right sample, 16-bit little-endian. Both
+// streams are borrowed. Returns 0 at the end of the input, -1 on a read error
+// or a failed write.
+int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state);
+
+#endif  // WAV2IMA_ADPCM_DECODER_H

@@ -1,0 +1,122 @@
+#include "adpcm/decoder.h"
+
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "adpcm/encoder.h"
+#include "tests/test_files.h"
+#include "wave/canonical_header.h"
+
+namespace {
+
+std::int16_t sample_at(const Bytes& bytes, std::size_t offset) {
+  return static_cast<std::int16_t>(
+      static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8));
+}
+
+Bytes square_frames(int n) {
+  std::vector<std::pair<std::int16_t, std::int16_t>> samples;
+  for (int i = 0; i < n; ++i) {
+    const bool high = (i / 37) % 2 == 0;
+    samples.push_back({high ? std::int16_t{32767} : std::int16_t{-32768},
+                       high ? std::int16_t{-32768} : std::int16_t{32767}});
+  }
+  return frames(samples);
+}
+
+Bytes sweep_frames(int n) {
+  std::vector<std::pair<std::int16_t, std::int16_t>> samples;
+  for (int i = 0; i < n; ++i) {
+    // A triangle whose slope rises: slow first, then faster than the steps follow.
+    const int phase = (i * (1 + i / 500)) % 4000;
+    const int left = phase < 2000 ? phase * 30 - 30000 : (4000 - phase) * 30 - 30000;
+    samples.push_back({static_cast<std::int16_t>(left), static_cast<std::int16_t>(-left / 2)});
+  }
+  return frames(samples);
+}
+
+// What a player hears is what the encoder predicted: the decoded samples
+// equal the encoder's predictors after every frame.
+TEST(Ima2wav, DecodesToTheEncodersPredictors) {
+  const Bytes body =
+      sweep_frames(3000) + noise_frames(2000) + square_frames(1500) + Bytes(4000, 0);  // silence
+  const std::size_t split = 4 * 4321;
+  const Bytes wav =
+      riff(chunk("fmt ", fmt16()) + chunk("data", Bytes(body.begin(), body.begin() + split)) +
+           chunk("data", Bytes(body.begin() + split, body.end())));
+  std::vector<std::int32_t> predictors;
+  reset_encoder_state();
+  for (std::size_t at = 0; at < body.size(); at += 4) {
+    (void)encode_sample(sample_at(body, at), encoder_state.predictor[0],
+                        encoder_state.step_index[0]);
+    (void)encode_sample(sample_at(body, at + 2), encoder_state.predictor[1],
+                        encoder_state.step_index[1]);
+    predictors.push_back(encoder_state.predictor[0]);
+    predictors.push_back(encoder_state.predictor[1]);
+  }
+
+  TempDir dir;
+  write_file(dir / "in.wav", wav);
+  ASSERT_EQ(run_program(WAV2IMA_PATH, {"in.wav", "in.ima"}, dir.path).status, 0);
+  const RunResult run = run_program(IMA2WAV_PATH, {"in.ima", "out.wav"}, dir.path);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "converting in.ima\n");
+  EXPECT_EQ(run.err, "");
+  const Bytes decoded = read_file(dir / "out.wav");
+  ASSERT_EQ(decoded.size(), kCanonicalHeaderSize + body.size());
+  for (std::size_t i = 0; i < predictors.size(); ++i) {
+    ASSERT_EQ(sample_at(decoded, kCanonicalHeaderSize + 2 * i), predictors[i]) << "sample " << i;
+  }
+  EXPECT_EQ(run_program(WAV2IMA_PATH, {"out.wav", "again.ima"}, dir.path).status, 0);
+}
+
+TEST(Ima2wav, HandDerivedFrames) {
+  TempDir dir;
+  write_file(dir / "in.ima", {0x7F, 0x7F, 0x7F, 0x7F});
+  ASSERT_EQ(run_program(IMA2WAV_PATH, {"in.ima", "out.wav"}, dir.path).status, 0);
+  const Bytes want_header =
+      text("RIFF") + le32(36 + 16) + text("WAVE") + chunk("fmt ", fmt16()) + chunk("data", 16, {});
+  const Bytes want_samples =
+      frames({{13, -13}, {43, -43}, {106, -106}, {242, -242}});  // left code 7, right code 15
+  EXPECT_EQ(read_file(dir / "out.wav"), want_header + want_samples);
+}
+
+TEST(Ima2wav, SharesTheDriversChecks) {
+  TempDir dir;
+  write_file(dir / "in.ima", {0x7F});
+  const RunResult same = run_program(IMA2WAV_PATH, {"in.ima", "./in.ima"}, dir.path);
+  EXPECT_EQ(same.status, 1);
+  EXPECT_EQ(same.err, "can not open ./in.ima\n");
+  EXPECT_EQ(read_file(dir / "in.ima"), Bytes{0x7F});
+  const RunResult full = run_program(IMA2WAV_PATH, {"in.ima", "/dev/full"}, dir.path);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "convert error\n");
+  const RunResult none = run_program(IMA2WAV_PATH, {}, dir.path);
+  EXPECT_EQ(none.err, "can not open (null)\n");
+}
+
+TEST(CanonicalHeader, TooLongForRiffSizesIsUnknownLength) {
+  struct Row {
+    std::uint64_t data_size;
+    std::uint32_t want_riff;
+    std::uint32_t want_data;
+  };
+  const Row rows[] = {{0, 36, 0},
+                      {0xFFFFFFFEULL - 36, 0xFFFFFFFE, 0xFFFFFFFE - 36},
+                      {0xFFFFFFFFULL - 36, 0xFFFFFFFF, 0xFFFFFFFF},
+                      {1ULL << 34, 0xFFFFFFFF, 0xFFFFFFFF}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.data_size);
+    std::FILE* out = std::tmpfile();
+    ASSERT_EQ(write_canonical_header(out, row.data_size), 0);
+    const Bytes header = contents(out);
+    std::fclose(out);
+    ASSERT_EQ(header.size(), 44u);
+    EXPECT_EQ(Bytes(header.begin() + 4, header.begin() + 8), le32(row.want_riff));
+    EXPECT_EQ(Bytes(header.begin() + 40, header.end()), le32(row.want_data));
+  }
+}
+
+}  // namespace
