@@ -1,7 +1,6 @@
 // The fast encoder. The cost is the serial chain from one sample's predictor
 // to the next, so the chain holds no division and no branch on the sign: the
 // quotient comes from a per-step reciprocal, the reconstruction from a table.
-#include <algorithm>
 #include <cstdlib>
 
 #include "adpcm/encode_frames.h"
