@@ -11,8 +11,11 @@ bool put_sample(std::int32_t sample, std::FILE* output) {
 
 }  // namespace
 
-int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state) {
+int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state,
+                  std::uint64_t& decoded) {
+  decoded = 0;
   for (int byte = getc_unlocked(input); byte != EOF; byte = getc_unlocked(input)) {
+    ++decoded;
     apply_code(byte >> 4, state.predictor[0], state.step_index[0]);
     apply_code(byte & 0xF, state.predictor[1], state.step_index[1]);
     if (!put_sample(state.predictor[0], output) || !put_sample(state.predictor[1], output)) {

@@ -3,6 +3,7 @@
 #ifndef WAV2IMA_ADPCM_DECODER_H
 #define WAV2IMA_ADPCM_DECODER_H
 
+#include <cstdint>
 #include <cstdio>
 
 #include "adpcm/encoder.h"
@@ -10,8 +11,9 @@
 // Decodes every byte from the input's offset to its end, continuing `state`
 // (start from predictor 0 and step index 0 for a whole stream), and writes
 // one frame per byte: left then right sample, 16-bit little-endian. Both
-// streams are borrowed. Returns 0 at the end of the input, -1 on a read error
-// or a failed write.
-int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state);
+// streams are borrowed. `decoded` counts the stream bytes decoded, also when
+// the call fails. Returns 0 at the end of the input, -1 on a read error or a
+// failed write.
+int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state, std::uint64_t& decoded);
 
 #endif  // WAV2IMA_ADPCM_DECODER_H

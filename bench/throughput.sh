@@ -1,57 +1,87 @@
 #!/usr/bin/env bash
-# Whole-process conversion speed: wav2ima, the plain reference build and
-# `cat IN > /dev/null`, measured in the same run over the same cached input.
+# Whole-process conversion speed, every contender timed in the same rounds
+# over the same cached input:
+#   wav2ima       wav2ima IN OUT
+#   wav2ima-pipe  cat IN | wav2ima /dev/stdin OUT
+#   plain         the plain reference build
+#   cat           cat IN > /dev/null
+#   baseline      wav2ima built from the git revision in $BASELINE, if set
 #
 #   bench/throughput.sh [SIZE_MIB] [ROUNDS] [KIND]     (defaults: 256 5 sweep)
+#   BASELINE=HEAD~1 bench/throughput.sh                 (an earlier design beside it)
 #
-# Prints the median MB/s (10^6 bytes of WAV input per second) of each, and
-# the peak resident set of each converter.
+# Prints the median MB/s (10^6 bytes of WAV input per second) of each, its
+# time relative to wav2ima, and the peak resident set of each converter.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib=${1:-256}
 rounds=${2:-5}
 kind=${3:-sweep}
 
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DWAV2IMA_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 >/dev/null
-cmake -S . -B build-bench-plain -DCMAKE_BUILD_TYPE=Release -DWAV2IMA_TESTS=OFF \
-  -DWAV2IMA_PLAIN_ENCODER=ON >/dev/null
-cmake --build build-bench-plain -j2 >/dev/null
+build() {  # build DIR [CMAKE ARGS...]: a Release build of the programs alone
+  local dir=$1
+  shift
+  cmake -S "${src:-.}" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DWAV2IMA_TESTS=OFF "$@" >/dev/null
+  cmake --build "$dir" -j2 >/dev/null
+}
+build build-bench
+build build-bench-plain -DWAV2IMA_PLAIN_ENCODER=ON
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wav2ima-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+cleanup() {
+  [ -n "${BASELINE:-}" ] && git worktree remove --force "$work/baseline" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+declare -A command
+command[wav2ima]="build-bench/wav2ima '$work/in.wav' '$work/wav2ima.ima'"
+command[wav2ima-pipe]="cat '$work/in.wav' | build-bench/wav2ima /dev/stdin '$work/wav2ima-pipe.ima'"
+command[plain]="build-bench-plain/wav2ima '$work/in.wav' '$work/plain.ima'"
+command[cat]="cat '$work/in.wav' > /dev/null"
+tools=(wav2ima wav2ima-pipe plain cat)
+if [ -n "${BASELINE:-}" ]; then
+  git worktree add --detach "$work/baseline" "$BASELINE" >/dev/null 2>&1
+  src="$work/baseline" build "$work/baseline/build"
+  command[baseline]="'$work/baseline/build/wav2ima' '$work/in.wav' '$work/baseline.ima'"
+  tools+=(baseline)
+fi
+
 bytes=$((size_mib * 1024 * 1024))
 build-bench/wavgen "$kind" $(((bytes - 44) / 4)) "$work/in.wav"
 bytes=$(stat -c %s "$work/in.wav")
 cat "$work/in.wav" >/dev/null  # into the page cache
 
-seconds() {  # runs the command, prints its wall time in seconds
+seconds() {  # runs the shell command, prints its wall time in seconds
   local start end
   start=$(date +%s%N)
-  "$@" >/dev/null
+  sh -c "$1" >/dev/null 2>&1
   end=$(date +%s%N)
   echo "$(((end - start) / 1000))e-6" | awk '{ printf "%.6f\n", $1 }'
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+peak_kib() { /usr/bin/time -f %M sh -c "exec $1" 2>&1 >/dev/null | tail -n 1; }
 
 declare -A times
 for ((r = 1; r <= rounds; r++)); do
-  times[cat]+="$(seconds sh -c "cat '$work/in.wav' > /dev/null") "
-  times[wav2ima]+="$(seconds build-bench/wav2ima "$work/in.wav" "$work/out.ima") "
-  times[plain]+="$(seconds build-bench-plain/wav2ima "$work/in.wav" "$work/plain.ima") "
+  for tool in "${tools[@]}"; do
+    times[$tool]+="$(seconds "${command[$tool]}") "
+  done
 done
-cmp "$work/out.ima" "$work/plain.ima"
+for tool in wav2ima-pipe plain ${BASELINE:+baseline}; do
+  cmp "$work/wav2ima.ima" "$work/$tool.ima"
+done
 
 printf '%s MiB %s WAV, %s rounds, %s\n' "$size_mib" "$kind" "$rounds" \
   "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-for tool in wav2ima plain cat; do
+reference=$(echo "${times[wav2ima]}" | tr ' ' '\n' | grep . | median)
+for tool in "${tools[@]}"; do
   t=$(echo "${times[$tool]}" | tr ' ' '\n' | grep . | median)
   rate=$(awk -v b="$bytes" -v t="$t" 'BEGIN { printf "%.0f", b / t / 1e6 }')
+  ratio=$(awk -v t="$t" -v r="$reference" 'BEGIN { printf "%.2f", t / r }')
   case $tool in
-    wav2ima) rss="peak RSS $(peak_kib build-bench/wav2ima "$work/in.wav" "$work/out.ima") KiB" ;;
-    plain) rss="peak RSS $(peak_kib build-bench-plain/wav2ima "$work/in.wav" "$work/plain.ima") KiB" ;;
-    cat) rss="" ;;
+    cat | wav2ima-pipe) rss="" ;;
+    *) rss="peak RSS $(peak_kib "${command[$tool]}") KiB" ;;
   esac
-  printf '%-8s %6s MB/s  median %.3f s  %s\n' "$tool" "$rate" "$t" "$rss"
+  printf '%-13s %6s MB/s  median %.3f s  %sx wav2ima  %s\n' "$tool" "$rate" "$t" "$ratio" "$rss"
 done

@@ -33,9 +33,9 @@ void expect_walk(const WalkRow& row) {
   std::fclose(input);
 }
 
-TEST(ConvertFile, Preamble) {
+std::vector<WalkRow> preamble_rows() {
   const Bytes body = chunk("fmt ", fmt16()) + chunk("data", loud_frames(4));
-  const WalkRow rows[] = {
+  return {
       {"60-byte example", example60(), 0, kFour7F},
       {"lower-case tag", text("riff") + le32(52) + text("WAVE") + body, -1, {}},
       {"big-endian tag", text("RIFX") + le32(52) + text("WAVE") + body, -1, {}},
@@ -46,16 +46,20 @@ TEST(ConvertFile, Preamble) {
       {"RIFF size 4 reads no chunk", riff(4, body), 0, {}},
       {"RIFF size 0 reads no chunk", riff(0, body), 0, {}},
   };
-  for (const WalkRow& row : rows)
+}
+
+TEST(ConvertFile, Preamble) {
+  for (const WalkRow& row : preamble_rows())
     expect_walk(row);
 }
 
-TEST(ConvertFile, ChunkWalk) {
+std::vector<WalkRow> chunk_walk_rows() {
   const Bytes fmt = chunk("fmt ", fmt16());
   const Bytes data = chunk("data", loud_frames(4));
   Bytes fmt14 = fmt16();
   fmt14.resize(14);
-  const WalkRow rows[] = {
+  const Bytes fmt12(fmt14.begin(), fmt14.begin() + 12);
+  return {
       {"RIFF size past the file end fails after the data", riff(500, fmt + data), -1, kFour7F},
       {"RIFF size smaller than the body stops early", riff(4 + 24 + 24, fmt + data + text("junk")),
        0, kFour7F},
@@ -70,6 +74,10 @@ TEST(ConvertFile, ChunkWalk) {
       {"two data chunks, one stream",
        riff(fmt + chunk("data", loud_frames(1)) + chunk("data", loud_frames(3))), 0, kFour7F},
       {"14-byte format chunk", riff(chunk("fmt ", fmt14) + data), 0, kFour7F},
+      // Read in 64 KiB blocks, the look-back of this chunk's test crosses back
+      // over a block boundary.
+      {"12-byte format chunk across a block boundary",
+       riff(chunk("LIST", Bytes(65494, 'x')) + chunk("fmt ", fmt12) + data), 0, kFour7F},
       {"format chunk cut short", riff(100, chunk("fmt ", Bytes{1, 0, 2, 0})), -1, {}},
       {"data chunk cut short",
        riff(100, fmt + chunk("data", 64, loud_frames(2))),
@@ -77,13 +85,16 @@ TEST(ConvertFile, ChunkWalk) {
        {0x7F, 0x7F}},
       {"chunk header cut short", riff(100, fmt + data + text("LIS")), -1, kFour7F},
   };
-  for (const WalkRow& row : rows)
+}
+
+TEST(ConvertFile, ChunkWalk) {
+  for (const WalkRow& row : chunk_walk_rows())
     expect_walk(row);
 }
 
-TEST(ConvertFile, FailingFormatStopsTheWalk) {
+std::vector<WalkRow> failing_format_rows() {
   const Bytes data = chunk("data", loud_frames(4));
-  const WalkRow rows[] = {
+  return {
       {"float format", riff(chunk("fmt ", fmt_with(0, 3)) + data), -1, {}},
       {"mono", riff(chunk("fmt ", fmt_with(2, 1)) + data), -1, {}},
       {"48000 Hz", riff(chunk("fmt ", fmt_with(4, 0x80)) + data), -1, {}},
@@ -91,15 +102,18 @@ TEST(ConvertFile, FailingFormatStopsTheWalk) {
       {"8-bit byte rate", riff(chunk("fmt ", fmt_with(10, 1)) + data), -1, {}},
       {"after data: frames before stay", riff(data + chunk("fmt ", fmt_with(2, 1))), -1, kFour7F},
   };
-  for (const WalkRow& row : rows)
+}
+
+TEST(ConvertFile, FailingFormatStopsTheWalk) {
+  for (const WalkRow& row : failing_format_rows())
     expect_walk(row);
 }
 
-TEST(ConvertFile, PadByteAfterOddChunk) {
+std::vector<WalkRow> pad_byte_rows() {
   const Bytes fmt = chunk("fmt ", fmt16());
   const Bytes data = chunk("data", loud_frames(4));
   const Bytes odd_list = chunk("LIST", text("abc"));
-  const WalkRow rows[] = {
+  return {
       {"padded odd LIST before data", riff(fmt + odd_list + Bytes{0} + data), 0, kFour7F},
       {"unpadded odd LIST before data", riff(fmt + odd_list + data), 0, kFour7F},
       {"pad byte used up the count", riff(fmt + data + odd_list + Bytes{0}) + text("junk"), 0,
@@ -110,14 +124,17 @@ TEST(ConvertFile, PadByteAfterOddChunk) {
        0, kFour7F},
       {"pad byte expected but file ends", riff(40, fmt + odd_list), -1, {}},
   };
-  for (const WalkRow& row : rows)
+}
+
+TEST(ConvertFile, PadByteAfterOddChunk) {
+  for (const WalkRow& row : pad_byte_rows())
     expect_walk(row);
 }
 
-TEST(ConvertFile, LargeAndUnknownSizes) {
+std::vector<WalkRow> size_rows() {
   const Bytes fmt = chunk("fmt ", fmt16());
   const Bytes data = chunk("data", loud_frames(4));
-  const WalkRow rows[] = {
+  return {
       {"RIFF size 0x80000004 walks the chunks", riff(0x80000004, fmt + data), -1, kFour7F},
       {"RIFF size 0xFFFFFFF0 walks the chunks", riff(0xFFFFFFF0, fmt + data), -1, kFour7F},
       {"LIST of 0xFFFFFFF8 ends the walk, no loop",
@@ -135,8 +152,33 @@ TEST(ConvertFile, LargeAndUnknownSizes) {
       {"unknown data size under a known RIFF size",
        riff(100, fmt + chunk("data", kSizeUnknown, loud_frames(4))), 0, kFour7F},
   };
-  for (const WalkRow& row : rows)
+}
+
+TEST(ConvertFile, LargeAndUnknownSizes) {
+  for (const WalkRow& row : size_rows())
     expect_walk(row);
+}
+
+// The same bytes from a pipe: the same status, messages (but for the name)
+// and output as from the file.
+TEST(ConvertFile, ThroughAPipeAsFromAFile) {
+  for (const auto& rows :
+       {preamble_rows(), chunk_walk_rows(), failing_format_rows(), pad_byte_rows(), size_rows()}) {
+    for (const WalkRow& row : rows) {
+      SCOPED_TRACE(row.name);
+      TempDir dir;
+      write_file(dir / "in.wav", row.input);
+      const RunResult file = run_program(WAV2IMA_PATH, {"in.wav", "file.ima"}, dir.path);
+      const RunResult pipe =
+          run_program(WAV2IMA_PATH, {"/dev/stdin", "pipe.ima"}, dir.path, {.stdin_from = "in.wav"});
+      EXPECT_EQ(file.status, row.want_result == 0 ? 0 : 1);
+      EXPECT_EQ(pipe.status, file.status);
+      EXPECT_EQ(pipe.out, "converting /dev/stdin\n");
+      EXPECT_EQ(pipe.err, file.err);
+      EXPECT_EQ(read_file(dir / "file.ima"), row.want_output);
+      EXPECT_EQ(read_file(dir / "pipe.ima"), row.want_output);
+    }
+  }
 }
 
 TEST(ConvertFile, LeavesTheInputAtTheEndOfTheExample) {

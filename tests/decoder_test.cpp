@@ -4,10 +4,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "adpcm/encoder.h"
 #include "tests/test_files.h"
 #include "wave/canonical_header.h"
+#include "wave/ima_to_wave.h"
 
 namespace {
 
@@ -95,6 +97,51 @@ TEST(Ima2wav, SharesTheDriversChecks) {
   EXPECT_EQ(full.err, "convert error\n");
   const RunResult none = run_program(IMA2WAV_PATH, {}, dir.path);
   EXPECT_EQ(none.err, "can not open (null)\n");
+}
+
+// The input's length is taken before the run; another program then cuts or
+// extends the file. Only an output that can go back to fix its header may
+// end in success.
+TEST(Ima2wav, InputThatChangesLengthUnderIt) {
+  struct Row {
+    const char* name;
+    std::int64_t length_taken;
+    bool output_can_seek;
+    int want_result;
+    std::uint32_t want_data_size;
+  };
+  const Row rows[] = {
+      {"cut, header rewritten", 100, true, 0, 4 * 60},
+      {"grown, header rewritten", 40, true, 0, 4 * 60},
+      {"cut, output a pipe", 100, false, -1, 4 * 100},
+      {"grown, output a pipe", 40, false, -1, 4 * 40},
+      {"unchanged, output a pipe", 60, false, 0, 4 * 60},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::FILE* input = stream_of(Bytes(60, 0x7F));
+    int pipe_ends[2] = {-1, -1};
+    // Small enough for the pipe's buffer: no reader needed while it runs.
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    std::FILE* output = row.output_can_seek ? std::tmpfile() : fdopen(pipe_ends[1], "wb");
+    EXPECT_EQ(convert_ima_file(output, input, row.length_taken), row.want_result);
+    Bytes written;
+    if (row.output_can_seek) {
+      written = contents(output);
+      close(pipe_ends[1]);
+    }
+    std::fclose(output);
+    if (!row.output_can_seek) {
+      unsigned char buffer[1024];
+      const ssize_t got = read(pipe_ends[0], buffer, sizeof buffer);
+      written.assign(buffer, buffer + std::max<ssize_t>(got, 0));
+    }
+    close(pipe_ends[0]);
+    std::fclose(input);
+    ASSERT_EQ(written.size(), kCanonicalHeaderSize + 4 * 60u);
+    EXPECT_EQ(Bytes(written.begin() + 4, written.begin() + 8), le32(36 + row.want_data_size));
+    EXPECT_EQ(Bytes(written.begin() + 40, written.begin() + 44), le32(row.want_data_size));
+  }
 }
 
 TEST(CanonicalHeader, TooLongForRiffSizesIsUnknownLength) {

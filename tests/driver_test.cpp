@@ -26,7 +26,8 @@ struct DriverRow {
 };
 
 // Every row runs in a directory holding "in.wav" (the 60-byte example),
-// "text.txt" (not RIFF) and "old.ima" (an existing output with content).
+// "text.txt" (not RIFF), "old.ima" (an existing output with content) and the
+// folder "sub".
 TEST(Driver, MessagesStatusAndOutput) {
   const DriverRow rows[] = {
       {"no arguments", {}, 1, "", "can not open (null)\n", false, {}},
@@ -48,6 +49,20 @@ TEST(Driver, MessagesStatusAndOutput) {
        true,
        kFour7F},
       {"literal wildcard name", {"in.wav", "o*?.ima"}, 0, "converting in.wav\n", "", true, kFour7F},
+      {"a folder as input creates nothing",
+       {"sub", "new.ima"},
+       1,
+       "",
+       "can not open sub\n",
+       false,
+       {}},
+      {"a folder as input leaves the output",
+       {"sub", "old.ima"},
+       1,
+       "",
+       "can not open sub\n",
+       true,
+       Bytes(100, 0x55)},
       {"not RIFF truncates the output",
        {"text.txt", "old.ima"},
        1,
@@ -62,6 +77,7 @@ TEST(Driver, MessagesStatusAndOutput) {
     write_file(dir / "in.wav", example60());
     write_file(dir / "text.txt", text("hello, this is not audio\n"));
     write_file(dir / "old.ima", Bytes(100, 0x55));
+    mkdir((dir / "sub").c_str(), 0700);
     const RunResult run = wav2ima(row.args, dir);
     EXPECT_EQ(run.status, row.want_status);
     EXPECT_EQ(run.out, row.want_out);
@@ -184,8 +200,8 @@ TEST(Driver, FailuresNeverCostData) {
     SCOPED_TRACE(row.name);
     TempDir dir;
     write_file(dir / "in.wav", row.input);
-    const RunResult run =
-        run_program(WAV2IMA_PATH, {"in.wav", "out.ima"}, dir.path, row.file_size_limit);
+    const RunResult run = run_program(WAV2IMA_PATH, {"in.wav", "out.ima"}, dir.path,
+                                      {.file_size_limit = row.file_size_limit});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "convert error\n");
     EXPECT_EQ(read_file(dir / "in.wav"), row.input);

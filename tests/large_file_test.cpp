@@ -136,19 +136,26 @@ Bytes last_bytes(const std::string& path, std::size_t count) {
   return out;
 }
 
+// Each row from the file and again through a pipe: the same status, output
+// size and last bytes.
 TEST(LargeFiles, SizesBeyond2And4GiB) {
   for (const LargeRow& row : rows()) {
-    SCOPED_TRACE(row.name);
     TempDir dir;
     write_sparse(dir / "in.wav", row.file_size, row.pieces);
-    const RunResult run = run_program(WAV2IMA_PATH, {"in.wav", "out.ima"}, dir.path);
-    EXPECT_EQ(run.status, row.want_status);
-    EXPECT_EQ(run.out, "converting in.wav\n");
-    EXPECT_EQ(run.err, row.want_status == 0 ? "" : "convert error\n");
-    struct stat output;
-    ASSERT_EQ(stat((dir / "out.ima").c_str(), &output), 0);
-    EXPECT_EQ(static_cast<std::uint64_t>(output.st_size), row.want_output_size);
-    EXPECT_EQ(last_bytes(dir / "out.ima", 4), (Bytes{0x7F, 0x7F, 0x7F, 0x7F}));
+    for (const bool pipe : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (pipe ? ", through a pipe" : ""));
+      RunOptions options;
+      options.stdin_from = pipe ? "in.wav" : "";
+      const std::string input = pipe ? "/dev/stdin" : "in.wav";
+      const RunResult run = run_program(WAV2IMA_PATH, {input, "out.ima"}, dir.path, options);
+      EXPECT_EQ(run.status, row.want_status);
+      EXPECT_EQ(run.out, "converting " + input + "\n");
+      EXPECT_EQ(run.err, row.want_status == 0 ? "" : "convert error\n");
+      struct stat output;
+      ASSERT_EQ(stat((dir / "out.ima").c_str(), &output), 0);
+      EXPECT_EQ(static_cast<std::uint64_t>(output.st_size), row.want_output_size);
+      EXPECT_EQ(last_bytes(dir / "out.ima", 4), (Bytes{0x7F, 0x7F, 0x7F, 0x7F}));
+    }
   }
 }
 

@@ -35,10 +35,18 @@ struct RunResult {
   std::string err;
 };
 
+struct RunOptions {
+  // 0 or more: every write past that many bytes of a file fails, as on a full disk.
+  long file_size_limit = -1;
+  // When set, standard input is a pipe fed with this file's bytes (relative
+  // to the working directory) by another process.
+  std::string stdin_from = {};
+  // Standard output captured through a pipe instead of a regular file.
+  bool stdout_pipe = false;
+};
+
 // Runs `program` with `args` in directory `cwd`, capturing both output streams.
-// A `file_size_limit` of 0 or more makes every write past that many bytes of a
-// file fail, as on a full disk.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd, long file_size_limit = -1);
+                      const std::string& cwd, const RunOptions& options = {});
 
 #endif  // WAV2IMA_TESTS_TEST_FILES_H

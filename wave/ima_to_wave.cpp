@@ -1,29 +1,32 @@
 #include "wave/ima_to_wave.h"
 
-#include <cstdint>
-
-#include <sys/types.h>
-
 #include "adpcm/decoder.h"
 #include "wave/canonical_header.h"
 
 namespace {
 
-// The input's length in bytes, leaving it at offset 0; -1 when it cannot seek.
-off_t stream_length(std::FILE* input) {
-  if (fseeko(input, 0, SEEK_END) != 0) return -1;
-  const off_t length = ftello(input);
-  return fseeko(input, 0, SEEK_SET) == 0 ? length : -1;
-}
+constexpr std::uint64_t kSampleBytesPerStreamByte = 4;
 
 }  // namespace
 
-int convert_ima_file(std::FILE* output, std::FILE* input) {
-  const off_t length = stream_length(input);
-  // untrusted size: each stream byte becomes four, which must fit in 64 bits.
-  if (length < 0 || static_cast<std::uint64_t>(length) > UINT64_MAX / 4) return -1;
-  const std::uint64_t data_size = static_cast<std::uint64_t>(length) * 4;
-  if (write_canonical_header(output, data_size) != 0) return -1;
+int convert_ima_file(std::FILE* output, std::FILE* input, std::int64_t input_length) {
+  const bool length_known = input_length >= 0;
+  // untrusted size: a length from the file system, far below 2^62.
+  if (length_known && static_cast<std::uint64_t>(input_length) > UINT64_MAX / 4) return -1;
+  const std::uint64_t promised =
+      length_known ? static_cast<std::uint64_t>(input_length) * kSampleBytesPerStreamByte
+                   : UINT64_MAX;
+  if (write_canonical_header(output, promised) != 0) return -1;
+
   EncoderState state{{0, 0}, {0, 0}};
-  return decode_stream(output, input, state);
+  std::uint64_t decoded = 0;
+  if (decode_stream(output, input, state, decoded) != 0) return -1;
+  const std::uint64_t data_size = decoded * kSampleBytesPerStreamByte;
+  if (std::fflush(output) != 0) return -1;
+  if (length_known && data_size == promised) return 0;
+  // The header says "unknown" or a length the input did not have. An output
+  // that cannot go back (a pipe) keeps it: only an honest "unknown" may stay.
+  if (fseeko(output, 0, SEEK_SET) != 0) return length_known ? -1 : 0;
+  if (write_canonical_header(output, data_size) != 0) return -1;
+  return fseeko(output, 0, SEEK_END) == 0 ? 0 : -1;
 }

@@ -3,13 +3,22 @@
 #ifndef WAV2IMA_WAVE_IMA_TO_WAVE_H
 #define WAV2IMA_WAVE_IMA_TO_WAVE_H
 
+#include <cstdint>
 #include <cstdio>
 
-// Writes the header for 4 bytes of samples per input byte, then the decoded
-// samples, starting both channels from predictor 0 and step index 0. The
-// input must be seekable (its length sizes the header); it is read from
-// offset 0. Both streams are borrowed. Returns 0, or -1 on a failed seek,
-// read or write.
-int convert_ima_file(std::FILE* output, std::FILE* input);
+// Decodes the input from its current offset to its end, starting both
+// channels from predictor 0 and step index 0, behind a header whose sizes
+// never disagree with the samples after it:
+//   - `input_length` (a regular file's length, or negative when unknown)
+//     gives 4 bytes of samples per input byte;
+//   - otherwise, or when the input turns out to have another length, the
+//     header is rewritten with the real sizes once the last sample is out,
+//     if the output can seek;
+//   - an unknown length that the output cannot go back to fix stays
+//     0xFFFFFFFF in both sizes (length unknown).
+// Both streams are borrowed; the output is left at its end. Returns 0, or -1
+// on a failed read or write, or an input whose length differed from
+// `input_length` under a header that could not be rewritten.
+int convert_ima_file(std::FILE* output, std::FILE* input, std::int64_t input_length);
 
 #endif  // WAV2IMA_WAVE_IMA_TO_WAVE_H

@@ -1,0 +1,173 @@
+#include "app/pipe_input.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+// The most bytes taken from the pipe at once, in buffers. One read per
+// 64 KiB wakes the writer so often that the pipe cost half again the time of
+// the same file; four buffers a read brought it near the file's time.
+constexpr std::size_t kBlockBuffers = 4;
+constexpr int kPipeCapacity = 1 << 20;
+// The format chunk's test reads 16 bytes and may step back up to 15.
+constexpr std::size_t kLookBack = 64;
+
+struct PipeInput {
+  std::FILE* source;
+  int fd;
+  std::int64_t position;  // the offset the reader is at
+  std::int64_t received;  // bytes taken from the pipe so far
+  bool ended;             // the pipe has reached its end
+  std::size_t block;      // the most bytes taken from the pipe at once
+  std::size_t size;       // of history
+  // The byte at offset o, for received - size <= o < received, is
+  // history[o % size].
+  unsigned char* history;
+};
+
+// The recent past kept for moving back. The stream library reads only once
+// it has used up what it read before, so the pipe is at most a block ahead
+// of the library's buffer, which holds at most a buffer; for a move outside
+// that buffer, the library refills from a block boundary up to a buffer
+// before the offset it was asked for.
+std::size_t history_size(std::size_t buffer_size) {
+  return kBlockBuffers * buffer_size + 2 * buffer_size + kLookBack;
+}
+
+std::size_t slot_of(const PipeInput& pipe, std::int64_t offset) {
+  return static_cast<std::size_t>(offset) % pipe.size;
+}
+
+// Takes up to `wanted` bytes from the pipe into the history. Returns the
+// count, 0 at the end of the pipe (then `ended` is set), -1 on an error.
+ssize_t receive(PipeInput& pipe, std::size_t wanted) {
+  const std::size_t slot = slot_of(pipe, pipe.received);
+  const std::size_t count = std::min({wanted, pipe.block, pipe.size - slot});
+  ssize_t got = 0;
+  do {
+    got = read(pipe.fd, pipe.history + slot, count);
+  } while (got < 0 && errno == EINTR);
+  if (got == 0) pipe.ended = true;
+  if (got > 0) pipe.received += got;
+  return got;
+}
+
+ssize_t read_pipe(void* cookie, char* buffer, std::size_t size) {
+  PipeInput& pipe = *static_cast<PipeInput*>(cookie);
+  // Nothing to replay: take more from the pipe, discarding the bytes a
+  // forward move stepped over.
+  while (pipe.position >= pipe.received) {
+    if (pipe.ended) return 0;
+    const auto ahead = static_cast<std::uint64_t>(pipe.position - pipe.received);
+    const std::size_t wanted =
+        ahead > 0 ? static_cast<std::size_t>(std::min<std::uint64_t>(ahead, pipe.block))
+                  : pipe.block;
+    if (receive(pipe, wanted) < 0) return -1;
+  }
+  const std::size_t slot = slot_of(pipe, pipe.position);
+  const auto available = static_cast<std::uint64_t>(pipe.received - pipe.position);
+  const std::size_t count =
+      static_cast<std::size_t>(std::min<std::uint64_t>({available, size, pipe.size - slot}));
+  std::memcpy(buffer, pipe.history + slot, count);
+  pipe.position += static_cast<std::int64_t>(count);
+  return static_cast<ssize_t>(count);
+}
+
+int drain(PipeInput& pipe) {
+  while (!pipe.ended) {
+    if (receive(pipe, pipe.block) < 0) return -1;
+  }
+  return 0;
+}
+
+int seek_pipe(void* cookie, off64_t* offset, int whence) {
+  PipeInput& pipe = *static_cast<PipeInput*>(cookie);
+  std::int64_t base = 0;
+  if (whence == SEEK_CUR) base = pipe.position;
+  if (whence == SEEK_END) {
+    if (drain(pipe) != 0) return -1;
+    base = pipe.received;
+  }
+  // The walk's targets are checked offsets; anything else is refused.
+  if ((*offset > 0 && base > std::numeric_limits<std::int64_t>::max() - *offset) ||
+      base + *offset < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  const std::int64_t target = base + *offset;
+  if (target < pipe.received - static_cast<std::int64_t>(pipe.size)) {
+    errno = ESPIPE;  // forgotten already, as for the pipe itself
+    return -1;
+  }
+  pipe.position = target;
+  *offset = target;
+  return 0;
+}
+
+int close_pipe(void* cookie) {
+  auto* pipe = static_cast<PipeInput*>(cookie);
+  const int result = std::fclose(pipe->source);
+  std::free(pipe->history);
+  std::free(pipe);
+  return result;
+}
+
+// A new stream over the pipe's bytes, through the one call outside the C++
+// library: glibc's fopencookie. BSD and macOS offer the same as funopen. On
+// Windows, which names no pipe as a file, the input is kept as it is: the
+// walk's first seek fails there, as it does on a pipe without this view.
+std::FILE* pipe_view(std::FILE* input, std::size_t buffer_size) {
+#if defined(__GLIBC__)
+  // malloc, not new: the programs need nothing of the C++ runtime library.
+  auto* pipe = static_cast<PipeInput*>(std::malloc(sizeof(PipeInput)));
+  if (pipe == nullptr) return nullptr;
+  const std::size_t size = history_size(buffer_size);
+  *pipe = PipeInput{.source = input,
+                    .fd = fileno(input),
+                    .position = 0,
+                    .received = 0,
+                    .ended = false,
+                    .block = kBlockBuffers * buffer_size,
+                    .size = size,
+                    .history = static_cast<unsigned char*>(std::malloc(size))};
+  // Room for the writer to run blocks ahead. Refused (over the system's
+  // pipe-max-size, or not a pipe at all), it costs only speed.
+  (void)fcntl(pipe->fd, F_SETPIPE_SZ, kPipeCapacity);
+  std::FILE* view = nullptr;
+  if (pipe->history != nullptr) {
+    view =
+        fopencookie(pipe, "rb", cookie_io_functions_t{read_pipe, nullptr, seek_pipe, close_pipe});
+  }
+  if (view == nullptr) {
+    std::free(pipe->history);
+    std::free(pipe);
+  }
+  return view;
+#else
+  (void)buffer_size;
+  return input;
+#endif
+}
+
+bool can_seek(std::FILE* input) {
+  return fseeko(input, 0, SEEK_CUR) == 0;
+}
+
+}  // namespace
+
+std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size) {
+  std::FILE* stream = can_seek(input) ? input : pipe_view(input, size);
+  // Without a buffer of its own a stream keeps the library's default size,
+  // whatever size is asked for.
+  if (stream != nullptr) (void)std::setvbuf(stream, buffer, _IOFBF, size);
+  return stream;
+}

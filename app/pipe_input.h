@@ -1,0 +1,29 @@
+// Input from a pipe, a FIFO or a terminal, read as if it were a regular file.
+//
+// The chunk walk seeks: to offset 0 at the start, forward over chunks it
+// steps past, back a few bytes after a format chunk shorter than the bytes it
+// tests, and to the end to tell whether the input ends at a chunk boundary.
+// A pipe cannot seek, so its bytes are served through a stream that can:
+//
+//   move to an offset       how it is served
+//   -------------------     -------------------------------------------
+//   ahead of what arrived   the bytes between are read and discarded when
+//                           the next read comes (past the end: that read
+//                           finds the end, as on a file)
+//   recently passed         replayed from the bytes kept of the recent past
+//   the end (SEEK_END)      the rest of the pipe is read and discarded
+//   further back            fails, as a seek on the pipe itself would
+#ifndef WAV2IMA_APP_PIPE_INPUT_H
+#define WAV2IMA_APP_PIPE_INPUT_H
+
+#include <cstddef>
+#include <cstdio>
+
+// Gives the buffer `buffer` of `size` bytes to a stream reading the input's
+// bytes from its current position, taken as offset 0. An input that can seek
+// is that stream itself. Any other input gets a new stream that takes it over
+// (closing the new stream closes the input too). Returns nullptr when no such
+// stream can be made; the input is then left open and untouched.
+std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size);
+
+#endif  // WAV2IMA_APP_PIPE_INPUT_H

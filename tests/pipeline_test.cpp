@@ -1,0 +1,146 @@
+// Both commands in pipelines: standard input and output by their names,
+// pipes on either side, and the shapes of command line the README shows.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/test_files.h"
+#include "wave/canonical_header.h"
+
+namespace {
+
+const Bytes kFour7F = {0x7F, 0x7F, 0x7F, 0x7F};
+
+Bytes wav_header(std::uint32_t riff_size, std::uint32_t data_size) {
+  return text("RIFF") + le32(riff_size) + text("WAVE") + chunk("fmt ", fmt16()) +
+         chunk("data", data_size, {});
+}
+
+// What ima2wav makes of the four bytes 7F: left code 7, right code 15.
+const Bytes kDecoded7F = frames({{13, -13}, {43, -43}, {106, -106}, {242, -242}});
+
+// On /dev/stdout the stream holds only its own bytes, file or pipe: the
+// announcement moves to standard error.
+TEST(Pipelines, StandardOutputHoldsOnlyTheStream) {
+  struct Row {
+    const char* name;
+    const char* program;
+    const char* input;
+    Bytes want;
+  };
+  const Row rows[] = {
+      {"wav2ima", WAV2IMA_PATH, "in.wav", kFour7F},
+      {"ima2wav", IMA2WAV_PATH, "in.ima", wav_header(52, 16) + kDecoded7F},
+  };
+  for (const Row& row : rows) {
+    for (const bool pipe : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (pipe ? " to a pipe" : " to a file"));
+      TempDir dir;
+      write_file(dir / "in.wav", example60());
+      write_file(dir / "in.ima", kFour7F);
+      const RunResult run =
+          run_program(row.program, {row.input, "/dev/stdout"}, dir.path, {.stdout_pipe = pipe});
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(run.out, std::string(row.want.begin(), row.want.end()));
+      EXPECT_EQ(run.err, std::string("converting ") + row.input + "\n");
+    }
+  }
+}
+
+// The header tells the real sizes whenever either side can know them.
+TEST(Pipelines, Ima2wavHeaderMatchesItsSamples) {
+  struct Row {
+    const char* name;
+    bool pipe_in;
+    bool pipe_out;
+    Bytes want_header;
+  };
+  const Row rows[] = {
+      {"pipe in, file out: rewritten at the end", true, false, wav_header(52, 16)},
+      {"file in, pipe out: the input's length", false, true, wav_header(52, 16)},
+      {"pipe in, pipe out: length unknown", true, true, wav_header(0xFFFFFFFF, 0xFFFFFFFF)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "in.ima", kFour7F);
+    RunOptions options;
+    options.stdin_from = row.pipe_in ? "in.ima" : "";
+    options.stdout_pipe = row.pipe_out;
+    const RunResult run = run_program(
+        IMA2WAV_PATH,
+        {row.pipe_in ? "/dev/stdin" : "in.ima", row.pipe_out ? "/dev/stdout" : "out.wav"}, dir.path,
+        options);
+    EXPECT_EQ(run.status, 0);
+    const Bytes written =
+        row.pipe_out ? Bytes(run.out.begin(), run.out.end()) : read_file(dir / "out.wav");
+    EXPECT_EQ(written, row.want_header + kDecoded7F);
+  }
+}
+
+TEST(Pipelines, Ima2wavRefusesAFolder) {
+  TempDir dir;
+  mkdir((dir / "sub").c_str(), 0700);
+  const RunResult run = run_program(IMA2WAV_PATH, {"sub", "out.wav"}, dir.path);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "can not open sub\n");
+  EXPECT_FALSE(file_exists(dir / "out.wav"));
+}
+
+// The README's command lines, with the project's own tools in place of the
+// programs around them: wavgen for the decoder that writes WAV to a pipe,
+// cat for the player.
+TEST(Pipelines, TheReadmeShapes) {
+  TempDir dir;
+  const std::string tools = "W='" WAV2IMA_PATH "' I='" IMA2WAV_PATH "' G='" WAVGEN_PATH "'; ";
+  ASSERT_EQ(run_program(WAVGEN_PATH, {"sweep", "100000", "song.wav"}, dir.path).status, 0);
+  ASSERT_EQ(run_program(WAV2IMA_PATH, {"song.wav", "song.ima"}, dir.path).status, 0);
+  ASSERT_EQ(run_program(IMA2WAV_PATH, {"song.ima", "decoded.wav"}, dir.path).status, 0);
+  ASSERT_EQ(run_program(WAV2IMA_PATH, {"decoded.wav", "again.ima"}, dir.path).status, 0);
+  const Bytes song = read_file(dir / "song.ima");
+  const Bytes decoded = read_file(dir / "decoded.wav");
+  const Bytes played = wav_header(0xFFFFFFFF, 0xFFFFFFFF) +
+                       Bytes(decoded.begin() + kCanonicalHeaderSize, decoded.end());
+
+  struct Row {
+    const char* name;
+    std::string command;
+    const char* result;
+    Bytes want;
+  };
+  const Row rows[] = {
+      {"a decoder's WAV on a pipe", "\"$G\" sweep 100000 /dev/stdout | \"$W\" /dev/stdin a.ima",
+       "a.ima", song},
+      {"a converter's WAV on a pipe", "\"$I\" song.ima /dev/stdout | \"$W\" /dev/stdin b.ima",
+       "b.ima", read_file(dir / "again.ima")},
+      {"to a player", "\"$W\" song.wav /dev/stdout | \"$I\" /dev/stdin /dev/stdout | cat > c.wav",
+       "c.wav", played},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const RunResult run = run_program("/bin/sh", {"-c", tools + row.command}, dir.path);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir / row.result), row.want);
+  }
+}
+
+// The announcement is out before the input is read: a converter waiting for
+// its input has already said what it converts. The input's writer here waits
+// for that line before it writes anything; without it, both would wait for
+// ever and `timeout` ends them.
+TEST(Pipelines, AnnouncementIsFlushedAtOnce) {
+  TempDir dir;
+  write_file(dir / "in.wav", example60());
+  const std::string command =
+      "mkfifo said && { read -r line < said; echo \"$line\" > seen; cat in.wav; } | timeout 20 '" +
+      std::string(WAV2IMA_PATH) + "' /dev/stdin out.ima > said";
+  const RunResult run = run_program("/bin/sh", {"-c", command}, dir.path);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(read_file(dir / "seen"), text("converting /dev/stdin\n"));
+  EXPECT_EQ(read_file(dir / "out.ima"), kFour7F);
+}
+
+}  // namespace
