@@ -19,7 +19,6 @@ int encode_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t count) 
   return fseeko(input, entry + count, SEEK_SET) == 0 ? 0 : -1;
 }
 
-int encode_data_to_end(std::FILE* output, std::FILE* input) {
-  const EncodeEnd end = encode_frames(output, input, std::numeric_limits<std::uint64_t>::max());
-  return end == kInputEnded ? 0 : -1;
+int encode_data_to_end(std::FILE* output, std::FILE* input, std::uint64_t limit) {
+  return encode_frames(output, input, limit) != kFailed ? 0 : -1;
 }

@@ -60,9 +60,10 @@ int encode_sample(std::int32_t sample, std::int32_t& predictor, std::int32_t& st
 //   -1  a byte write failed, or the final seek failed (output then complete).
 int encode_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t count);
 
-// Encodes frames from the input's current offset up to its end, for a data
-// chunk whose writer could not know its length. A 1-3 byte tail is dropped.
-// Returns 0 when the input ended normally, -1 on a read error or a failed write.
-int encode_data_to_end(std::FILE* output, std::FILE* input);
+// Encodes frames from the input's current offset up to its end, or until
+// `limit` bytes are read if that comes first, for a data chunk whose writer
+// could not know its length. A 1-3 byte tail is dropped. Returns 0 at either
+// end, -1 on a read error or a failed write.
+int encode_data_to_end(std::FILE* output, std::FILE* input, std::uint64_t limit = UINT64_MAX);
 
 #endif  // WAV2IMA_ADPCM_ENCODER_H

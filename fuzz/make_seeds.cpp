@@ -22,6 +22,13 @@ std::vector<Seed> seeds() {
   fmt14.resize(14);
   Bytes mono = fmt16();
   mono[2] = 1;
+  Bytes extensible =
+      fmt16() + Bytes{22,   0,    16,   0,    3,    0,    0,    0,    0x01, 0x00, 0x00, 0x00,
+                      0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  extensible[0] = 0xFE;
+  extensible[1] = 0xFF;
+  Bytes extensible_float = extensible;
+  extensible_float[24] = 0x03;
   return {
       {"example_60.wav", example60()},
       {"padded_odd_list.wav", riff(fmt + chunk("LIST", text("abc")) + Bytes{0} + data)},
@@ -41,6 +48,11 @@ std::vector<Seed> seeds() {
       {"riff_size_80000004.wav", riff(0x80000004, fmt + data)},
       {"riff_size_4.wav", riff(4, fmt + data)},
       {"not_wave.wav", text("RIFF") + le32(12) + text("AVI ") + data},
+      {"data_size_7fffffff_cut_short.wav",
+       riff(0x80000023, fmt + chunk("data", 0x7FFFFFFF, loud_frames(3) + Bytes{1}))},
+      {"empty_data_then_samples.wav", riff(36, fmt + chunk("data", {}) + loud_frames(3))},
+      {"extensible_pcm.wav", riff(chunk("fmt ", extensible) + data)},
+      {"extensible_float.wav", riff(chunk("fmt ", extensible_float) + data)},
   };
 }
 

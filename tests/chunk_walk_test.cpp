@@ -159,6 +159,71 @@ TEST(ConvertFile, LargeAndUnknownSizes) {
     expect_walk(row);
 }
 
+// A 40-byte WAVE_FORMAT_EXTENSIBLE body for 44.1 kHz 16-bit stereo with the
+// given subformat GUID, as stored.
+Bytes extensible_format(const Bytes& subformat) {
+  Bytes body = fmt16();
+  body[0] = 0xFE;
+  body[1] = 0xFF;
+  // Extension size 22, 16 valid bits, front left and right.
+  return body + Bytes{22, 0, 16, 0, 3, 0, 0, 0} + subformat;
+}
+
+const Bytes kPcmGuid = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Layouts that writers streaming to a pipe make, and their near misses.
+std::vector<WalkRow> real_writer_rows() {
+  const Bytes fmt = chunk("fmt ", fmt16());
+  const Bytes samples = loud_frames(4) + Bytes{1, 2};
+  auto streamed = [&](std::uint32_t riff_size, std::uint32_t data_size) {
+    return riff(riff_size, fmt + chunk("data", data_size, samples));
+  };
+  Bytes float_guid = kPcmGuid;
+  float_guid[0] = 0x03;
+  const Bytes pcm_extensible = extensible_format(kPcmGuid);
+  Bytes tag_fe_00 = pcm_extensible;
+  tag_fe_00[1] = 0x00;
+  const Bytes data = chunk("data", loud_frames(4));
+  return {
+      {"lame, opusdec: data 0x7FFFFFFF", streamed(0x80000023, 0x7FFFFFFF), 0, kFour7F},
+      {"arecord: data 0x80000000", streamed(0x80000024, 0x80000000), 0, kFour7F},
+      {"mplayer, sox from raw: data 0x7FFFF000", streamed(0x7FFFF024, 0x7FFFF000), 0, kFour7F},
+      {"gstreamer: data 0x7FFF0000", streamed(0x7FFF0024, 0x7FFF0000), 0, kFour7F},
+      {"sox: data 0xFFFFFFFC", streamed(0xFFFFFFFC + 36, 0xFFFFFFFC), 0, kFour7F},
+      {"ffmpeg: both sizes unknown, LIST first",
+       riff(kSizeUnknown,
+            fmt + chunk("LIST", text("INFOISFT")) + chunk("data", kSizeUnknown, samples)),
+       0, kFour7F},
+      {"data 0xFFFFFFFE cut short", streamed(kSizeUnknown, 0xFFFFFFFE), 0, kFour7F},
+      {"near miss: data 0x7FFEFFFF cut short fails", streamed(0x7FFF0023, 0x7FFEFFFF), -1, kFour7F},
+      {"mpg123, faad: empty data under RIFF 36, samples after",
+       riff(36, fmt + chunk("data", {}) + samples), 0, kFour7F},
+      {"empty data, then a chunk the RIFF size counts",
+       riff(fmt + chunk("data", {}) + chunk("LIST", text("abcd"))) + loud_frames(4),
+       0,
+       {}},
+      {"empty data at the end of the file", riff(fmt + chunk("data", {})), 0, {}},
+      {"ogg123, mpv, WAVEX: extensible PCM", riff(chunk("fmt ", pcm_extensible) + data), 0,
+       kFour7F},
+      {"extensible float fails", riff(chunk("fmt ", extensible_format(float_guid)) + data), -1, {}},
+      {"extensible with a 38-byte body fails",
+       riff(chunk("fmt ", Bytes(pcm_extensible.begin(), pcm_extensible.begin() + 38)) + data),
+       -1,
+       {}},
+      {"extensible cut inside the GUID",
+       riff(100, chunk("fmt ", 40, Bytes(pcm_extensible.begin(), pcm_extensible.begin() + 30))),
+       -1,
+       {}},
+      {"tag FE 00 is not extensible", riff(chunk("fmt ", tag_fe_00) + data), -1, {}},
+  };
+}
+
+TEST(ConvertFile, RealWriters) {
+  for (const WalkRow& row : real_writer_rows())
+    expect_walk(row);
+}
+
 // The same bytes from a pipe: the same status, messages (but for the name)
 // and output as from the file.
 TEST(ConvertFile, ThroughAPipeAsFromAFile) {

@@ -194,6 +194,8 @@ TEST(Driver, FailuresNeverCostData) {
             fmt + chunk("data", noise_frames(kFrames)) + text("LIS")),
        -1, kFrames},
       {"data cut short", Bytes(good.begin(), good.begin() + 44 + 4 * 1234 + 2), -1, 1234},
+      {"data cut short, just below the placeholder sizes",
+       riff(0x7FFF0023, fmt + chunk("data", 0x7FFEFFFF, noise_frames(kFrames))), -1, kFrames},
       {"full disk", good, 1000, 1000},
   };
   for (const Row& row : rows) {

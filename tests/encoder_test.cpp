@@ -122,14 +122,30 @@ TEST(EncodeDataChunk, FramesStateAndResults) {
   }
 }
 
-TEST(EncodeDataToEnd, EndOfInputIsTheNormalEnd) {
-  reset_encoder_state();
-  std::FILE* input = stream_of(loud_frames(3) + Bytes{9, 9, 9});
-  std::FILE* output = std::tmpfile();
-  EXPECT_EQ(encode_data_to_end(output, input), 0);
-  EXPECT_EQ(contents(output), (Bytes{0x7F, 0x7F, 0x7F}));
-  std::fclose(output);
-  std::fclose(input);
+// Whichever comes first, the end of the input or the limit, ends normally.
+TEST(EncodeDataToEnd, EndOfInputOrLimit) {
+  struct Row {
+    const char* name;
+    std::uint64_t limit;
+    Bytes want_output;
+    long want_offset;
+  };
+  const Row rows[] = {
+      {"the end first, tail dropped", UINT64_MAX, {0x7F, 0x7F, 0x7F}, 15},
+      {"the limit first, inside a frame", 9, {0x7F, 0x7F}, 9},
+      {"the limit at the end", 15, {0x7F, 0x7F, 0x7F}, 15},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    reset_encoder_state();
+    std::FILE* input = stream_of(loud_frames(3) + Bytes{9, 9, 9});
+    std::FILE* output = std::tmpfile();
+    EXPECT_EQ(encode_data_to_end(output, input, row.limit), 0);
+    EXPECT_EQ(std::ftell(input), row.want_offset);
+    EXPECT_EQ(contents(output), row.want_output);
+    std::fclose(output);
+    std::fclose(input);
+  }
 }
 
 TEST(EncodeDataChunk, FailedWriteIsReported) {

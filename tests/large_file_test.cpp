@@ -75,11 +75,28 @@ std::vector<LargeRow> rows() {
                 {data_body + 4 * kGiB, loud + Bytes{1, 2}}},
                0,
                kGiB + 4});
-  r.push_back({"data chunk of 0xFFFFFFF0 bytes cut short",
+  // Placeholder sizes from writers streaming to a pipe.
+  r.push_back({"data chunk of 0xFFFFFFF0 bytes cut short ends normally",
                64 << 20,
                {{0, preamble(0xFFFFFFFE) + header("data", 0xFFFFFFF0)}, {(64 << 20) - 16, loud}},
+               0,
+               ((64 << 20) - data_body) / 4});
+  r.push_back({"data chunk of 0x7FFEFFFF bytes cut short fails",
+               64 << 20,
+               {{0, preamble(0xFFFFFFFE) + header("data", 0x7FFEFFFF)}, {(64 << 20) - 16, loud}},
                1,
                ((64 << 20) - data_body) / 4});
+  r.push_back({"data chunk of 0x7FFF0000 bytes read whole, then more chunks",
+               data_body + 0x7FFF0000 + 24,
+               {{0, preamble(4 + 24 + 8 + 0x7FFF0000 + 24) + header("data", 0x7FFF0000)},
+                {data_body + 0x7FFF0000, chunk("data", loud)}},
+               0,
+               0x7FFF0000 / 4 + 4});
+  r.push_back({"empty data chunk under RIFF size 36 runs past 4 GiB",
+               data_body + 4 * kGiB + 16,
+               {{0, preamble(36) + header("data", 0)}, {data_body + 4 * kGiB, loud}},
+               0,
+               kGiB + 4});
 
   // RIFF sizes of the three kinds, with the data chunk last in the file.
   for (const std::uint32_t riff_size : {0x80000000U, 0xFFFFFFF8U}) {

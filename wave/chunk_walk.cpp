@@ -38,6 +38,23 @@ bool skip_pad_byte(std::FILE* input) {
   return false;
 }
 
+// WAVE_FORMAT_EXTENSIBLE names the real format by a GUID at body bytes
+// 24-39; these are PCM's bytes as stored.
+constexpr std::uint32_t kExtensibleFormatSize = 40;
+constexpr int kSubformatOffset = 24;
+constexpr unsigned char kPcmSubformat[] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                           0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Reads the rest of an extensible format's first 40 bytes into `body`, which
+// holds the first 16. True when the body has them all and names PCM.
+bool is_pcm_subformat(std::FILE* input, std::uint32_t size, unsigned char* body) {
+  if (size < kExtensibleFormatSize) return false;
+  if (!read_exactly(input, body + kFormatBytesTested, kExtensibleFormatSize - kFormatBytesTested)) {
+    return false;
+  }
+  return std::memcmp(body + kSubformatOffset, kPcmSubformat, sizeof kPcmSubformat) == 0;
+}
+
 enum HeaderRead { kHeaderRead, kCleanEnd, kHeaderFailed };
 
 HeaderRead read_chunk_header(std::FILE* input, unsigned char* header, bool riff_size_unknown) {
@@ -49,16 +66,41 @@ HeaderRead read_chunk_header(std::FILE* input, unsigned char* header, bool riff_
   return kHeaderFailed;
 }
 
-int handle_chunk(std::FILE* output, std::FILE* input, const unsigned char* header,
-                 std::uint32_t size) {
-  if (is_format_chunk(header)) return check_format_chunk(input, size);
-  if (is_data_chunk(header)) {
-    if (size == kSizeUnknown) return encode_data_to_end(output, input);
-    return encode_data_chunk(output, input, size);
+// True when more bytes follow; the byte looked at is left for the next read.
+bool input_goes_on(std::FILE* input) {
+  const int byte = std::getc(input);
+  return byte != EOF && std::ungetc(byte, input) != EOF;
+}
+
+enum ChunkEnd { kNextChunk, kInputEnded, kChunkFailed };
+
+// A writer streaming to a pipe cannot come back to fill in the data size, so
+// it writes a placeholder: 0xFFFFFFFF, the largest signed or unsigned size it
+// can (0x7FFFFFFF, 0x80000000, 0x7FFFF000, 0x7FFF0000, 0xFFFFFFFC seen), or 0
+// under a RIFF size that ends with this chunk. The end of the input then
+// ends the body normally; a smaller size cut short is a truncated file.
+ChunkEnd handle_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t size,
+                           std::int64_t remaining) {
+  const bool empty_placeholder = size == 0 && remaining <= 0 && input_goes_on(input);
+  if (size == kSizeUnknown || empty_placeholder) {
+    return encode_data_to_end(output, input) == 0 ? kInputEnded : kChunkFailed;
   }
+  if (size >= kPlaceholderSizeMin) {
+    if (encode_data_to_end(output, input, size) != 0) return kChunkFailed;
+    // A real recording of this size was read whole and the walk goes on.
+    return std::feof(input) ? kInputEnded : kNextChunk;
+  }
+  return encode_data_chunk(output, input, size) == 0 ? kNextChunk : kChunkFailed;
+}
+
+ChunkEnd handle_chunk(std::FILE* output, std::FILE* input, const unsigned char* header,
+                      std::uint32_t size, std::int64_t remaining) {
+  if (is_data_chunk(header)) return handle_data_chunk(output, input, size, remaining);
+  if (is_format_chunk(header))
+    return check_format_chunk(input, size) == 0 ? kNextChunk : kChunkFailed;
   // Offsets cannot overflow: every chunk takes its size from `remaining`, a
   // 32-bit budget, so the walk never moves more than a few GiB from offset 0.
-  return fseeko(input, static_cast<off_t>(size), SEEK_CUR) == 0 ? 0 : -1;
+  return fseeko(input, static_cast<off_t>(size), SEEK_CUR) == 0 ? kNextChunk : kChunkFailed;
 }
 
 }  // namespace
@@ -92,9 +134,11 @@ int check_format_chunk(std::FILE* input, std::uint32_t size) {
   const off_t entry = ftello(input);
   // untrusted size: the end of the body must be a representable offset.
   if (entry < 0 || entry > std::numeric_limits<off_t>::max() - size) return -1;
-  unsigned char body[kFormatBytesTested];
-  if (!read_exactly(input, body, sizeof body)) return -1;
-  const bool pcm = body[0] == 1;
+  unsigned char body[kExtensibleFormatSize];
+  if (!read_exactly(input, body, kFormatBytesTested)) return -1;
+  const bool extensible = body[0] == 0xFE && body[1] == 0xFF;
+  if (extensible && !is_pcm_subformat(input, size, body)) return -1;
+  const bool pcm = body[0] == 1 || extensible;
   const bool stereo = body[2] == 2;
   const bool rate_44100 = body[4] == 0x44 && body[5] == 0xAC;
   const bool bytes_per_second_176400 = body[10] == 2;
@@ -131,9 +175,10 @@ int convert_file(std::FILE* output, std::FILE* input) {
     // Counted before the chunk is handled, so the walk ends after the chunk
     // that uses up the count even when its body reaches past the RIFF body.
     remaining -= std::int64_t{size} + kChunkHeaderSize;
-    if (handle_chunk(output, input, header, size) != 0) return -1;
-    // An unknown-length data chunk has run to the end of the input.
-    if (size == kSizeUnknown && is_data_chunk(header)) return 0;
+    const ChunkEnd end = handle_chunk(output, input, header, size, remaining);
+    if (end == kChunkFailed) return -1;
+    // A data chunk of a placeholder size has run to the end of the input.
+    if (end == kInputEnded) return 0;
     pad_may_follow = size % 2 != 0;
   }
   return 0;

@@ -21,7 +21,19 @@
 //   byte 0 = 1 (PCM)  byte 2 = 2 (stereo)  bytes 4,5 = 0x44 0xAC (44100 Hz)
 //   byte 10 = 2 (third byte of 176400 bytes per second)
 //
-// A size of 0xFFFFFFFF means "length unknown" (written by streaming writers).
+// or, for WAVE_FORMAT_EXTENSIBLE, a body of 40 bytes or more:
+//
+//   bytes 0,1 = 0xFE 0xFF  bytes 2, 4, 5 and 10 as above
+//   bytes 24..39 = the PCM subformat GUID 01000000-0000-0010-8000-00AA00389B71
+//
+// Sizes a writer streaming to a pipe puts in place of one it cannot know:
+//
+//   RIFF size 0xFFFFFFFF         the file may end after any whole chunk
+//   data size 0xFFFFFFFF         the body runs to the end of the input
+//   data size 0x7FFF0000 or more the body ends at that size or at the end of
+//                                the input, whichever comes first
+//   data size 0, RIFF size used  the body runs to the end of the input, if
+//   up, and more bytes follow    any follows
 #ifndef WAV2IMA_WAVE_CHUNK_WALK_H
 #define WAV2IMA_WAVE_CHUNK_WALK_H
 
@@ -35,13 +47,14 @@ constexpr int kRiffHeaderSize = kTagSize + kSizeFieldSize;
 constexpr int kPreambleSize = kRiffHeaderSize + kTagSize;
 constexpr int kFormatBytesTested = 16;
 constexpr std::uint32_t kSizeUnknown = 0xFFFFFFFF;
+constexpr std::uint32_t kPlaceholderSizeMin = 0x7FFF0000;
 
 // Walks the whole input from offset 0 and writes the encoded stream to the
 // output. Both streams are borrowed and stay open. Returns 0 when the RIFF
 // body is used up (or, with an unknown RIFF size, the input ends at a chunk
-// boundary, or an unknown-length data chunk runs to the end of the input);
-// -1 on a bad preamble, a short chunk header, a failing format chunk, a failed
-// data chunk or a failed seek. Output written before a failure stays.
+// boundary, or a data chunk of a placeholder size runs to the end of the
+// input); -1 on a bad preamble, a short chunk header, a failing format chunk,
+// a failed data chunk or a failed seek. Output written before a failure stays.
 int convert_file(std::FILE* output, std::FILE* input);
 
 // Reads the 8-byte RIFF header. 0 with `riff_size` set when the tag is "RIFF";
@@ -54,7 +67,8 @@ int read_wave_tag(std::FILE* input);
 // Tests a format chunk whose `size`-byte body starts at the input's offset.
 // 0 when its tested bytes match and the input was moved to the end of the
 // body; -1 on a short read (input left where the read ended), a failing byte
-// (input left 16 bytes into the body) or a failed seek.
+// (input left 16 bytes into the body, 40 for an extensible format) or a
+// failed seek.
 int check_format_chunk(std::FILE* input, std::uint32_t size);
 
 // 1 when the 8-byte chunk header's identifier is "fmt " (or "data"), else 0.
