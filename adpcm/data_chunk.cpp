@@ -1,9 +1,8 @@
 #include <limits>
 
-#include <sys/types.h>
-
 #include "adpcm/encode_frames.h"
 #include "adpcm/encoder.h"
+#include "adpcm/stream_io.h"
 
 EncoderState encoder_state;
 
@@ -12,11 +11,11 @@ void reset_encoder_state() {
 }
 
 int encode_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t count) {
-  const off_t entry = ftello(input);
+  const std::int64_t entry = tell_stream(input);
   // untrusted size: the end of the body must be a representable offset.
-  if (entry < 0 || entry > std::numeric_limits<off_t>::max() - count) return -1;
+  if (entry < 0 || entry > std::numeric_limits<std::int64_t>::max() - count) return -1;
   if (encode_frames(output, input, count) != kCountReached) return -1;
-  return fseeko(input, entry + count, SEEK_SET) == 0 ? 0 : -1;
+  return seek_stream(input, entry + count, SEEK_SET);
 }
 
 int encode_data_to_end(std::FILE* output, std::FILE* input, std::uint64_t limit) {

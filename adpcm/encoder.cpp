@@ -6,6 +6,7 @@
 #include "adpcm/encode_frames.h"
 #include "adpcm/encoder.h"
 #include "adpcm/reconstruct.h"
+#include "adpcm/stream_io.h"
 #include "adpcm/tables.h"
 
 namespace {
@@ -59,18 +60,18 @@ EncodeEnd encode_frames(std::FILE* output, std::FILE* input, std::uint64_t count
   };
 
   for (std::uint64_t frames = count / kBytesPerFrame; frames > 0; --frames) {
-    const int b0 = getc_unlocked(input);
-    const int b1 = getc_unlocked(input);
-    const int b2 = getc_unlocked(input);
-    const int b3 = getc_unlocked(input);
+    const int b0 = read_byte(input);
+    const int b1 = read_byte(input);
+    const int b2 = read_byte(input);
+    const int b3 = read_byte(input);
     // EOF is negative, every byte is not: one test for the four reads.
     if ((b0 | b1 | b2 | b3) < 0) return save(input_end(input));
     const int left_code = quantise(sample_of(b0, b1), left_predictor, left_index);
     const int right_code = quantise(sample_of(b2, b3), right_predictor, right_index);
-    if (putc_unlocked((left_code << 4) | right_code, output) == EOF) return save(kFailed);
+    if (write_byte((left_code << 4) | right_code, output) == EOF) return save(kFailed);
   }
   for (std::uint64_t tail = count % kBytesPerFrame; tail > 0; --tail) {
-    if (getc_unlocked(input) == EOF) return save(input_end(input));
+    if (read_byte(input) == EOF) return save(input_end(input));
   }
   return save(kCountReached);
 }

@@ -1,5 +1,9 @@
 #include "app/pipe_input.h"
 
+#include "adpcm/stream_io.h"
+
+#if defined(__GLIBC__)
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -122,11 +126,8 @@ int close_pipe(void* cookie) {
 }
 
 // A new stream over the pipe's bytes, through the one call outside the C++
-// library: glibc's fopencookie. BSD and macOS offer the same as funopen. On
-// Windows, which names no pipe as a file, the input is kept as it is: the
-// walk's first seek fails there, as it does on a pipe without this view.
+// library: glibc's fopencookie. BSD and macOS offer the same as funopen.
 std::FILE* pipe_view(std::FILE* input, std::size_t buffer_size) {
-#if defined(__GLIBC__)
   // malloc, not new: the programs need nothing of the C++ runtime library.
   auto* pipe = static_cast<PipeInput*>(std::malloc(sizeof(PipeInput)));
   if (pipe == nullptr) return nullptr;
@@ -152,20 +153,27 @@ std::FILE* pipe_view(std::FILE* input, std::size_t buffer_size) {
     std::free(pipe);
   }
   return view;
-#else
-  (void)buffer_size;
-  return input;
-#endif
-}
-
-bool can_seek(std::FILE* input) {
-  return fseeko(input, 0, SEEK_CUR) == 0;
 }
 
 }  // namespace
 
+#else
+
+namespace {
+
+// Windows names no pipe as a file: the input is kept as it is, and the
+// walk's first seek fails on it, as on a pipe without this view.
+std::FILE* pipe_view(std::FILE* input, std::size_t /*buffer_size*/) {
+  return input;
+}
+
+}  // namespace
+
+#endif
+
 std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size) {
-  std::FILE* stream = can_seek(input) ? input : pipe_view(input, size);
+  const bool can_seek = seek_stream(input, 0, SEEK_CUR) == 0;
+  std::FILE* stream = can_seek ? input : pipe_view(input, size);
   // Without a buffer of its own a stream keeps the library's default size,
   // whatever size is asked for.
   if (stream != nullptr) (void)std::setvbuf(stream, buffer, _IOFBF, size);

@@ -9,10 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <sys/types.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "adpcm/encoder.h"
+#include "adpcm/stream_io.h"
 #include "wave/chunk_walk.h"
 
 namespace {
@@ -27,9 +31,27 @@ void check(bool condition, const char* what) {
 std::FILE* shared_output() {
   static std::FILE* output = std::tmpfile();
   check(output != nullptr, "tmpfile for the output");
-  check(fseeko(output, 0, SEEK_SET) == 0, "rewind of the output");
+  check(seek_stream(output, 0, SEEK_SET) == 0, "rewind of the output");
+#if defined(_WIN32)
+  check(_chsize_s(_fileno(output), 0) == 0, "truncation of the output");
+#else
   check(ftruncate(fileno(output), 0) == 0, "truncation of the output");
+#endif
   return output;
+}
+
+// The input as a stream: in memory where the C library offers it (glibc, as
+// the fuzzer runs), else a temporary file holding the bytes (the replay on
+// Windows).
+std::FILE* input_stream(const std::uint8_t* data, std::size_t size) {
+#if defined(_WIN32)
+  std::FILE* input = std::tmpfile();
+  check(input != nullptr && std::fwrite(data, 1, size, input) == size, "tmpfile of the input");
+  std::rewind(input);
+  return input;
+#else
+  return fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+#endif
 }
 
 }  // namespace
@@ -38,16 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A zero-length memory stream cannot be opened; no walk reads anything there.
   if (size == 0) return 0;
   reset_encoder_state();
-  std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-  check(input != nullptr, "fmemopen of the input");
+  std::FILE* input = input_stream(data, size);
+  check(input != nullptr, "a stream of the input");
   std::FILE* output = shared_output();
 
   const int result = convert_file(output, input);
   check(result == 0 || result == -1, "result is 0 or -1");
   check(std::fflush(output) == 0, "flush of the output");
-  const off_t written = ftello(output);
-  const off_t frames_possible =
-      size > kPreambleSize ? static_cast<off_t>(size - kPreambleSize) / 4 : 0;
+  const std::int64_t written = tell_stream(output);
+  const std::int64_t frames_possible =
+      size > kPreambleSize ? static_cast<std::int64_t>(size - kPreambleSize) / 4 : 0;
   check(written >= 0 && written <= frames_possible, "output bytes <= (input size - 12) / 4");
 
   (void)std::fclose(input);

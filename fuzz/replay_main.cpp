@@ -17,7 +17,7 @@ int replay_file(const std::filesystem::path& path) {
   const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
                                 std::istreambuf_iterator<char>());
   if (!in.good() && !in.eof()) {
-    std::fprintf(stderr, "replay: can not read %s\n", path.c_str());
+    std::fprintf(stderr, "replay: can not read %s\n", path.string().c_str());
     return 1;
   }
   LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());

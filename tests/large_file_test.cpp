@@ -5,33 +5,17 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
+#include <gtest/gtest.h>
+
+#include "adpcm/stream_io.h"
 #include "tests/test_files.h"
 
 namespace {
 
 constexpr std::uint64_t kGiB = 1ULL << 30;
 constexpr std::uint64_t kFmtEnd = 12 + 24;  // preamble, then the 16-byte format chunk
-
-struct Piece {
-  std::uint64_t offset;
-  Bytes bytes;
-};
-
-void write_sparse(const std::string& path, std::uint64_t size, const std::vector<Piece>& pieces) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
-  for (const Piece& piece : pieces) {
-    ASSERT_EQ(pwrite(fd, piece.bytes.data(), piece.bytes.size(), static_cast<off_t>(piece.offset)),
-              static_cast<ssize_t>(piece.bytes.size()));
-  }
-  ASSERT_EQ(close(fd), 0);
-}
 
 Bytes header(const std::string& id, std::uint32_t size) {
   return chunk(id, size, {});
@@ -146,7 +130,7 @@ std::vector<LargeRow> rows() {
 
 Bytes last_bytes(const std::string& path, std::size_t count) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr || fseeko(f, -static_cast<off_t>(count), SEEK_END) != 0) return {};
+  if (f == nullptr || seek_stream(f, -static_cast<std::int64_t>(count), SEEK_END) != 0) return {};
   Bytes out(count);
   out.resize(std::fread(out.data(), 1, count, f));
   std::fclose(f);
@@ -161,6 +145,7 @@ TEST(LargeFiles, SizesBeyond2And4GiB) {
     write_sparse(dir / "in.wav", row.file_size, row.pieces);
     for (const bool pipe : {false, true}) {
       SCOPED_TRACE(std::string(row.name) + (pipe ? ", through a pipe" : ""));
+      if (pipe && skipped_on_windows("no pipe is named as a file")) continue;
       RunOptions options;
       options.stdin_from = pipe ? "in.wav" : "";
       const std::string input = pipe ? "/dev/stdin" : "in.wav";
@@ -168,9 +153,7 @@ TEST(LargeFiles, SizesBeyond2And4GiB) {
       EXPECT_EQ(run.status, row.want_status);
       EXPECT_EQ(run.out, "converting " + input + "\n");
       EXPECT_EQ(run.err, row.want_status == 0 ? "" : "convert error\n");
-      struct stat output;
-      ASSERT_EQ(stat((dir / "out.ima").c_str(), &output), 0);
-      EXPECT_EQ(static_cast<std::uint64_t>(output.st_size), row.want_output_size);
+      EXPECT_EQ(std::filesystem::file_size(dir / "out.ima"), row.want_output_size);
       EXPECT_EQ(last_bytes(dir / "out.ima", 4), (Bytes{0x7F, 0x7F, 0x7F, 0x7F}));
     }
   }

@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "tests/test_files.h"
 #include "wave/canonical_header.h"
@@ -18,12 +19,19 @@ Bytes wav_header(std::uint32_t riff_size, std::uint32_t data_size) {
          chunk("data", data_size, {});
 }
 
+class Pipelines : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (kWindows) GTEST_SKIP() << "Windows names no standard stream or pipe as a file";
+  }
+};
+
 // What ima2wav makes of the four bytes 7F: left code 7, right code 15.
 const Bytes kDecoded7F = frames({{13, -13}, {43, -43}, {106, -106}, {242, -242}});
 
 // On /dev/stdout the stream holds only its own bytes, file or pipe: the
 // announcement moves to standard error.
-TEST(Pipelines, StandardOutputHoldsOnlyTheStream) {
+TEST_F(Pipelines, StandardOutputHoldsOnlyTheStream) {
   struct Row {
     const char* name;
     const char* program;
@@ -50,7 +58,7 @@ TEST(Pipelines, StandardOutputHoldsOnlyTheStream) {
 }
 
 // The header tells the real sizes whenever either side can know them.
-TEST(Pipelines, Ima2wavHeaderMatchesItsSamples) {
+TEST_F(Pipelines, Ima2wavHeaderMatchesItsSamples) {
   struct Row {
     const char* name;
     bool pipe_in;
@@ -80,9 +88,9 @@ TEST(Pipelines, Ima2wavHeaderMatchesItsSamples) {
   }
 }
 
-TEST(Pipelines, Ima2wavRefusesAFolder) {
+TEST_F(Pipelines, Ima2wavRefusesAFolder) {
   TempDir dir;
-  mkdir((dir / "sub").c_str(), 0700);
+  std::filesystem::create_directory(dir / "sub");
   const RunResult run = run_program(IMA2WAV_PATH, {"sub", "out.wav"}, dir.path);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
@@ -93,7 +101,7 @@ TEST(Pipelines, Ima2wavRefusesAFolder) {
 // The README's command lines, with the project's own tools in place of the
 // programs around them: wavgen for the decoder that writes WAV to a pipe,
 // cat for the player.
-TEST(Pipelines, TheReadmeShapes) {
+TEST_F(Pipelines, TheReadmeShapes) {
   TempDir dir;
   const std::string tools = "W='" WAV2IMA_PATH "' I='" IMA2WAV_PATH "' G='" WAVGEN_PATH "'; ";
   ASSERT_EQ(run_program(WAVGEN_PATH, {"sweep", "100000", "song.wav"}, dir.path).status, 0);
@@ -131,7 +139,7 @@ TEST(Pipelines, TheReadmeShapes) {
 // its input has already said what it converts. The input's writer here waits
 // for that line before it writes anything; without it, both would wait for
 // ever and `timeout` ends them.
-TEST(Pipelines, AnnouncementIsFlushedAtOnce) {
+TEST_F(Pipelines, AnnouncementIsFlushedAtOnce) {
   TempDir dir;
   write_file(dir / "in.wav", example60());
   const std::string command =

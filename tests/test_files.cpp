@@ -1,16 +1,31 @@
 #include "tests/test_files.h"
 
-#include <csignal>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
+#include "adpcm/stream_io.h"
+
+#if defined(_WIN32)
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Names are UTF-8 everywhere (on Windows through the manifest); the
+// library's narrow path would take them in the C locale's encoding.
+fs::path path_of(const std::string& name) {
+  return fs::path(std::u8string(name.begin(), name.end()));
+}
+
+}  // namespace
 
 std::FILE* stream_of(const Bytes& bytes) {
   std::FILE* stream = std::tmpfile();
@@ -32,6 +47,21 @@ Bytes contents(std::FILE* stream) {
   return out;
 }
 
+Pipe open_pipe() {
+  int ends[2];
+#if defined(_WIN32)
+  const bool opened = _pipe(ends, 1 << 16, _O_BINARY) == 0;
+  std::FILE* reader = opened ? _fdopen(ends[0], "rb") : nullptr;
+  std::FILE* writer = opened ? _fdopen(ends[1], "wb") : nullptr;
+#else
+  const bool opened = pipe(ends) == 0;
+  std::FILE* reader = opened ? fdopen(ends[0], "rb") : nullptr;
+  std::FILE* writer = opened ? fdopen(ends[1], "wb") : nullptr;
+#endif
+  if (reader == nullptr || writer == nullptr) throw std::runtime_error("pipe");
+  return {reader, writer};
+}
+
 void write_file(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
@@ -44,113 +74,72 @@ Bytes read_file(const std::string& path) {
 }
 
 bool file_exists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
+  return fs::exists(fs::symlink_status(path_of(path)));
 }
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/wav2ima-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  path = pattern;
-}
-
-TempDir::~TempDir() {
-  const std::string command = "rm -rf '" + path + "'";
-  (void)std::system(command.c_str());
+void write_sparse(const std::string& path, std::uint64_t size, const std::vector<Piece>& pieces) {
+  write_file(path, {});
+  fs::resize_file(path_of(path), size);
+  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  if (file == nullptr) throw std::runtime_error("open " + path);
+  for (const Piece& piece : pieces) {
+    if (seek_stream(file, static_cast<std::int64_t>(piece.offset), SEEK_SET) != 0 ||
+        std::fwrite(piece.bytes.data(), 1, piece.bytes.size(), file) != piece.bytes.size()) {
+      throw std::runtime_error("write " + path);
+    }
+  }
+  if (std::fclose(file) != 0) throw std::runtime_error("close " + path);
 }
 
 namespace {
 
-std::string slurp(const std::string& path) {
-  const Bytes bytes = read_file(path);
-  return std::string(bytes.begin(), bytes.end());
+#if defined(_WIN32)
+// Wine runs Windows programs with the host's root as drive Z:.
+bool under_wine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
+#endif
 
-// A process that copies `from` to `to` until the end, as `cat` would: the
-// other side of a pipe the program under test reads or writes. It closes
-// the pipe's other end, so that it sees the end of the pipe or a reader gone.
-pid_t start_copier(int from, int to, int other_end) {
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    (void)close(other_end);
-    char buffer[65536];
-    for (ssize_t got; (got = read(from, buffer, sizeof buffer)) > 0;) {
-      for (ssize_t put = 0; put < got;) {
-        const ssize_t n = write(to, buffer + put, static_cast<std::size_t>(got - put));
-        if (n <= 0) _exit(1);
-        put += n;
-      }
-    }
-    _exit(0);
-  }
-  return pid;
-}
-
-void open_pipe(int ends[2]) {
-  if (pipe(ends) != 0) throw std::runtime_error("pipe");
+unsigned long process_id() {
+#if defined(_WIN32)
+  return GetCurrentProcessId();
+#else
+  return static_cast<unsigned long>(getpid());
+#endif
 }
 
 }  // namespace
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd, const RunOptions& options) {
-  TempDir capture;
-  const std::string out_path = capture / "stdout";
-  const std::string err_path = capture / "stderr";
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
+std::string full_device() {
+#if defined(_WIN32)
+  return under_wine() ? "Z:\\dev\\full" : "";
+#else
+  return "/dev/full";
+#endif
+}
 
-  std::vector<pid_t> copiers;
-  int in = -1;
-  if (!options.stdin_from.empty()) {
-    const int file = open((cwd + "/" + options.stdin_from).c_str(), O_RDONLY);
-    if (file < 0) throw std::runtime_error("open " + options.stdin_from);
-    int ends[2];
-    open_pipe(ends);
-    copiers.push_back(start_copier(file, ends[1], ends[0]));
-    (void)close(file);
-    (void)close(ends[1]);
-    in = ends[0];
-  }
-  int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (options.stdout_pipe) {
-    int ends[2];
-    open_pipe(ends);
-    copiers.push_back(start_copier(ends[0], out, ends[1]));
-    (void)close(ends[0]);
-    (void)close(out);
-    out = ends[1];
-  }
-  const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+bool skipped_on_windows(const char* why) {
+  if (!kWindows) return false;
+  std::printf("skipped on Windows: %s\n", why);
+  return true;
+}
 
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    if (out < 0 || err < 0 || chdir(cwd.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        (in >= 0 && dup2(in, 0) < 0)) {
-      _exit(127);
+TempDir::TempDir() {
+  const fs::path base = fs::temp_directory_path();
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::string name =
+        "wav2ima-test-" + std::to_string(process_id()) + "-" + std::to_string(counter++);
+    if (fs::create_directory(base / name)) {
+      path = (base / name).string();
+      return;
     }
-    if (options.file_size_limit >= 0) {
-      // Ignored, the signal turns the over-long write into an EFBIG error.
-      std::signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                         static_cast<rlim_t>(options.file_size_limit)};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-    }
-    execv(program.c_str(), argv.data());
-    _exit(127);
   }
-  for (const int fd : {in, out, err}) {
-    if (fd >= 0) (void)close(fd);
-  }
-  int status = 0;
-  const bool exited = waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-  for (const pid_t copier : copiers)
-    (void)waitpid(copier, nullptr, 0);
-  if (!exited) throw std::runtime_error("program did not exit normally");
-  return {WEXITSTATUS(status), slurp(out_path), slurp(err_path)};
+  throw std::runtime_error("no temporary directory");
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path, ignored);
 }

@@ -1,4 +1,5 @@
-// Helpers for files, streams and running the programs under test.
+// Helpers for files, streams and running the programs under test, the same
+// on POSIX and Windows.
 #ifndef WAV2IMA_TESTS_TEST_FILES_H
 #define WAV2IMA_TESTS_TEST_FILES_H
 
@@ -10,14 +11,43 @@
 
 #include "tests/wav_builder.h"
 
+#if defined(_WIN32)
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 // A temporary file holding `bytes`, positioned at offset 0.
 std::FILE* stream_of(const Bytes& bytes);
 // Everything in the stream, from offset 0; the stream's position is lost.
 Bytes contents(std::FILE* stream);
 
+// A pipe as two streams: an output that cannot seek, read back afterwards.
+struct Pipe {
+  std::FILE* reader;
+  std::FILE* writer;
+};
+Pipe open_pipe();
+
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);
+// True when the name exists, also as a link to nothing.
 bool file_exists(const std::string& path);
+// A file of `size` bytes, all zero but the pieces given: a sparse file where
+// the file system has them, so that files of several GiB cost little disk.
+struct Piece {
+  std::uint64_t offset;
+  Bytes bytes;
+};
+void write_sparse(const std::string& path, std::uint64_t size, const std::vector<Piece>& pieces);
+
+// A device whose every write fails as on a full disk: /dev/full, or its host
+// path under wine; empty on Windows itself, which has none.
+std::string full_device();
+
+// A row of a table that this platform cannot express: on Windows, says why
+// it is skipped and returns true; elsewhere false.
+bool skipped_on_windows(const char* why);
 
 // A fresh directory under the system's temporary directory, removed with it.
 struct TempDir {
@@ -31,10 +61,12 @@ struct TempDir {
 
 struct RunResult {
   int status;
-  std::string out;
+  std::string out;  // text-mode line ends read back as "\n"
   std::string err;
 };
 
+// POSIX only: Windows has no file-size limit per process and names no pipe
+// as a file.
 struct RunOptions {
   // 0 or more: every write past that many bytes of a file fails, as on a full disk.
   long file_size_limit = -1;

@@ -3,9 +3,8 @@
 #include <cstring>
 #include <limits>
 
-#include <sys/types.h>
-
 #include "adpcm/encoder.h"
+#include "adpcm/stream_io.h"
 
 namespace {
 
@@ -22,9 +21,9 @@ bool read_exactly(std::FILE* input, unsigned char* bytes, std::size_t count) {
 // claimed more bytes than the file has) and not after a read error.
 bool at_end_of_input(std::FILE* input) {
   if (std::ferror(input)) return false;
-  const off_t offset = ftello(input);
-  if (offset < 0 || fseeko(input, 0, SEEK_END) != 0) return false;
-  return ftello(input) == offset;
+  const std::int64_t offset = tell_stream(input);
+  if (offset < 0 || seek_stream(input, 0, SEEK_END) != 0) return false;
+  return tell_stream(input) == offset;
 }
 
 // Writers that follow the RIFF format put a 0x00 after an odd-sized body and
@@ -100,7 +99,7 @@ ChunkEnd handle_chunk(std::FILE* output, std::FILE* input, const unsigned char* 
     return check_format_chunk(input, size) == 0 ? kNextChunk : kChunkFailed;
   // Offsets cannot overflow: every chunk takes its size from `remaining`, a
   // 32-bit budget, so the walk never moves more than a few GiB from offset 0.
-  return fseeko(input, static_cast<off_t>(size), SEEK_CUR) == 0 ? kNextChunk : kChunkFailed;
+  return seek_stream(input, size, SEEK_CUR) == 0 ? kNextChunk : kChunkFailed;
 }
 
 }  // namespace
@@ -131,9 +130,9 @@ int read_wave_tag(std::FILE* input) {
 }
 
 int check_format_chunk(std::FILE* input, std::uint32_t size) {
-  const off_t entry = ftello(input);
+  const std::int64_t entry = tell_stream(input);
   // untrusted size: the end of the body must be a representable offset.
-  if (entry < 0 || entry > std::numeric_limits<off_t>::max() - size) return -1;
+  if (entry < 0 || entry > std::numeric_limits<std::int64_t>::max() - size) return -1;
   unsigned char body[kExtensibleFormatSize];
   if (!read_exactly(input, body, kFormatBytesTested)) return -1;
   const bool extensible = body[0] == 0xFE && body[1] == 0xFF;
@@ -145,11 +144,11 @@ int check_format_chunk(std::FILE* input, std::uint32_t size) {
   if (!pcm || !stereo || !rate_44100 || !bytes_per_second_176400) return -1;
   // A body shorter than 16 bytes made the read run into the next header;
   // this absolute seek brings the input back to it.
-  return fseeko(input, entry + size, SEEK_SET) == 0 ? 0 : -1;
+  return seek_stream(input, entry + size, SEEK_SET);
 }
 
 int convert_file(std::FILE* output, std::FILE* input) {
-  if (fseeko(input, 0, SEEK_SET) != 0) return -1;
+  if (seek_stream(input, 0, SEEK_SET) != 0) return -1;
   std::uint32_t riff_size = 0;
   if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) return -1;
   const bool riff_size_unknown = riff_size == kSizeUnknown;

@@ -1,6 +1,7 @@
 #include "wave/ima_to_wave.h"
 
 #include "adpcm/decoder.h"
+#include "adpcm/stream_io.h"
 #include "wave/canonical_header.h"
 
 namespace {
@@ -26,7 +27,7 @@ int convert_ima_file(std::FILE* output, std::FILE* input, std::int64_t input_len
   if (length_known && data_size == promised) return 0;
   // The header says "unknown" or a length the input did not have. An output
   // that cannot go back (a pipe) keeps it: only an honest "unknown" may stay.
-  if (fseeko(output, 0, SEEK_SET) != 0) return length_known ? -1 : 0;
+  if (seek_stream(output, 0, SEEK_SET) != 0) return length_known ? -1 : 0;
   if (write_canonical_header(output, data_size) != 0) return -1;
-  return fseeko(output, 0, SEEK_END) == 0 ? 0 : -1;
+  return seek_stream(output, 0, SEEK_END);
 }

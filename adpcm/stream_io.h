@@ -1,0 +1,54 @@
+// The stream calls whose names differ between POSIX and Windows, for the
+// encoder, the decoder and the chunk walk: byte reads and writes without the
+// stream lock, and seek and tell with 64-bit offsets.
+#ifndef WAV2IMA_ADPCM_STREAM_IO_H
+#define WAV2IMA_ADPCM_STREAM_IO_H
+
+#include <cstdint>
+#include <cstdio>
+
+#if !defined(_WIN32)
+#include <sys/types.h>
+#endif
+
+// The programs are single-threaded, and the locked calls are out of line:
+// they cost as much as encoding the byte. EOF at the end of the input or on
+// a read error, or on a failed write.
+inline int read_byte(std::FILE* stream) {
+#if defined(_WIN32)
+  return _getc_nolock(stream);
+#else
+  return getc_unlocked(stream);
+#endif
+}
+
+inline int write_byte(int byte, std::FILE* stream) {
+#if defined(_WIN32)
+  return _putc_nolock(byte, stream);
+#else
+  return putc_unlocked(byte, stream);
+#endif
+}
+
+// 0 on success, -1 on failure. POSIX gets 64-bit offsets from
+// _FILE_OFFSET_BITS=64, which every target of the build sets; Windows has
+// calls of its own for them.
+inline int seek_stream(std::FILE* stream, std::int64_t offset, int whence) {
+#if defined(_WIN32)
+  return _fseeki64(stream, offset, whence) == 0 ? 0 : -1;
+#else
+  static_assert(sizeof(off_t) == sizeof(std::int64_t), "needs _FILE_OFFSET_BITS=64");
+  return fseeko(stream, static_cast<off_t>(offset), whence) == 0 ? 0 : -1;
+#endif
+}
+
+// The current offset, or -1 when the stream cannot tell it.
+inline std::int64_t tell_stream(std::FILE* stream) {
+#if defined(_WIN32)
+  return _ftelli64(stream);
+#else
+  return ftello(stream);
+#endif
+}
+
+#endif  // WAV2IMA_ADPCM_STREAM_IO_H

@@ -1,0 +1,191 @@
+// Starting a program under test, capturing what it prints: fork and exec on
+// POSIX, CreateProcess on Windows.
+#include <csignal>
+#include <stdexcept>
+
+#include "tests/test_files.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  const Bytes bytes = read_file(path);
+  std::string text(bytes.begin(), bytes.end());
+  // Windows writes the text-mode line end "\r\n".
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+    text.erase(at, 1);
+  }
+  return text;
+}
+
+#if defined(_WIN32)
+
+std::wstring wide(const std::string& utf8) {
+  const int count = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(count), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), count);
+  out.resize(static_cast<std::size_t>(count > 0 ? count - 1 : 0));
+  return out;
+}
+
+// One argument as the C runtime splits a command line: quoted, with the
+// backslashes before a quote doubled.
+std::wstring quoted(const std::wstring& arg) {
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(2 * backslashes, L'\\');
+  return out + L"\"";
+}
+
+HANDLE inheritable_file(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int run_and_wait(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& cwd, const RunOptions& options, const std::string& out_path,
+                 const std::string& err_path) {
+  if (options.file_size_limit >= 0 || !options.stdin_from.empty() || options.stdout_pipe) {
+    throw std::runtime_error("run_program: a POSIX-only option on Windows");
+  }
+  std::wstring command = quoted(wide(program));
+  for (const std::string& arg : args)
+    command += L" " + quoted(wide(arg));
+  const HANDLE out = inheritable_file(out_path);
+  const HANDLE err = inheritable_file(err_path);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      wide(cwd).c_str(), &startup, &process);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) throw std::runtime_error("CreateProcess " + program);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(status);
+}
+
+#else
+
+// A process that copies `from` to `to` until the end, as `cat` would: the
+// other side of a pipe the program under test reads or writes. It closes
+// the pipe's other end, so that it sees the end of the pipe or a reader gone.
+pid_t start_copier(int from, int to, int other_end) {
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    (void)close(other_end);
+    char buffer[65536];
+    for (ssize_t got; (got = read(from, buffer, sizeof buffer)) > 0;) {
+      for (ssize_t put = 0; put < got;) {
+        const ssize_t n = write(to, buffer + put, static_cast<std::size_t>(got - put));
+        if (n <= 0) _exit(1);
+        put += n;
+      }
+    }
+    _exit(0);
+  }
+  return pid;
+}
+
+void open_pipe_fds(int ends[2]) {
+  if (pipe(ends) != 0) throw std::runtime_error("pipe");
+}
+
+int run_and_wait(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& cwd, const RunOptions& options, const std::string& out_path,
+                 const std::string& err_path) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  std::vector<pid_t> copiers;
+  int in = -1;
+  if (!options.stdin_from.empty()) {
+    const int file = open((cwd + "/" + options.stdin_from).c_str(), O_RDONLY);
+    if (file < 0) throw std::runtime_error("open " + options.stdin_from);
+    int ends[2];
+    open_pipe_fds(ends);
+    copiers.push_back(start_copier(file, ends[1], ends[0]));
+    (void)close(file);
+    (void)close(ends[1]);
+    in = ends[0];
+  }
+  int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (options.stdout_pipe) {
+    int ends[2];
+    open_pipe_fds(ends);
+    copiers.push_back(start_copier(ends[0], out, ends[1]));
+    (void)close(ends[0]);
+    (void)close(out);
+    out = ends[1];
+  }
+  const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    if (out < 0 || err < 0 || chdir(cwd.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        (in >= 0 && dup2(in, 0) < 0)) {
+      _exit(127);
+    }
+    if (options.file_size_limit >= 0) {
+      // Ignored, the signal turns the over-long write into an EFBIG error.
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                         static_cast<rlim_t>(options.file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  for (const int fd : {in, out, err}) {
+    if (fd >= 0) (void)close(fd);
+  }
+  int status = 0;
+  const bool exited = waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+  for (const pid_t copier : copiers)
+    (void)waitpid(copier, nullptr, 0);
+  if (!exited) throw std::runtime_error("program did not exit normally");
+  return WEXITSTATUS(status);
+}
+
+#endif
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd, const RunOptions& options) {
+  TempDir capture;
+  const std::string out_path = capture / "stdout";
+  const std::string err_path = capture / "stderr";
+  const int status = run_and_wait(program, args, cwd, options, out_path, err_path);
+  return {status, slurp(out_path), slurp(err_path)};
+}
