@@ -8,6 +8,8 @@
 
 #include "adpcm/encoder.h"
 
+namespace wav2ima {
+
 // Decodes every byte from the input's offset to its end, continuing `state`
 // (start from predictor 0 and step index 0 for a whole stream), and writes
 // one frame per byte: left then right sample, 16-bit little-endian. Both
@@ -15,5 +17,7 @@
 // the call fails. Returns 0 at the end of the input, -1 on a read error or a
 // failed write.
 int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state, std::uint64_t& decoded);
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_ADPCM_DECODER_H

@@ -26,12 +26,16 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace wav2ima {
+
 constexpr int kChannels = 2;
 constexpr int kBytesPerSample = 2;
 constexpr int kBytesPerFrame = kChannels * kBytesPerSample;
 constexpr std::int32_t kStepIndexMax = 88;
 constexpr std::int32_t kSampleMin = -32768;
 constexpr std::int32_t kSampleMax = 32767;
+constexpr int kCodeBits = 4;
+constexpr int kCodeMask = (1 << kCodeBits) - 1;
 
 // Channel 0 is left (first sample of a frame), channel 1 right.
 // Invariants: predictor in kSampleMin..kSampleMax, step_index in 0..kStepIndexMax.
@@ -65,5 +69,7 @@ int encode_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t count);
 // could not know its length. A 1-3 byte tail is dropped. Returns 0 at either
 // end, -1 on a read error or a failed write.
 int encode_data_to_end(std::FILE* output, std::FILE* input, std::uint64_t limit = UINT64_MAX);
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_ADPCM_ENCODER_H

@@ -9,6 +9,8 @@
 
 #include "adpcm/tables.h"
 
+namespace wav2ima {
+
 // Moves the predictor by the entry's delta, clamped to the 16-bit range, and
 // sets the step index that follows. Returns the entry's code.
 inline int apply_code_step(const CodeStep& step, std::int32_t& predictor,
@@ -16,8 +18,7 @@ inline int apply_code_step(const CodeStep& step, std::int32_t& predictor,
   std::int32_t next = predictor + step.delta;
   // Leaving the 16-bit range is rare, so a branch, which the core predicts
   // and runs ahead of, keeps the clamp off the serial chain.
-  if (__builtin_expect(static_cast<std::uint32_t>(next - kSampleMin) > kSampleMax - kSampleMin,
-                       0)) {
+  if (static_cast<std::uint32_t>(next - kSampleMin) > kSampleMax - kSampleMin) [[unlikely]] {
     next = std::clamp(next, kSampleMin, kSampleMax);
   }
   predictor = next;
@@ -29,5 +30,7 @@ inline int apply_code_step(const CodeStep& step, std::int32_t& predictor,
 inline void apply_code(int code, std::int32_t& predictor, std::int32_t& step_index) {
   (void)apply_code_step(kCodeSteps.entry[step_index][code], predictor, step_index);
 }
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_ADPCM_RECONSTRUCT_H

@@ -11,6 +11,8 @@
 #include <sys/types.h>
 #endif
 
+namespace wav2ima {
+
 // The programs are single-threaded, and the locked calls are out of line:
 // they cost as much as encoding the byte. EOF at the end of the input or on
 // a read error, or on a failed write.
@@ -50,5 +52,7 @@ inline std::int64_t tell_stream(std::FILE* stream) {
   return ftello(stream);
 #endif
 }
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_ADPCM_STREAM_IO_H

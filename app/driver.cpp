@@ -9,6 +9,8 @@
 #include "wave/chunk_walk.h"
 #include "wave/ima_to_wave.h"
 
+namespace wav2ima {
+
 namespace {
 
 constexpr int kExitSuccess = 0;
@@ -16,7 +18,7 @@ constexpr int kExitFailure = 1;
 // 64 KiB: a sixteenth of the reads and writes of the library's 4 KiB default,
 // far inside the memory budget. The buffers are passed in: asked for by size
 // alone, glibc keeps its default.
-constexpr std::size_t kStreamBufferSize = 64 * 1024;
+constexpr std::size_t kStreamBufferSize = std::size_t{64} * 1024;
 char input_buffer[kStreamBufferSize];
 char output_buffer[kStreamBufferSize];
 
@@ -100,3 +102,5 @@ int run(int argc, char** argv) {
 int run_ima2wav(int argc, char** argv) {
   return run_conversion(argc, argv, convert_ima_file);
 }
+
+}  // namespace wav2ima

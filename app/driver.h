@@ -1,3 +1,5 @@
+
+namespace wav2ima {
 // The commands: `wav2ima IN.wav OUT` converts IN to a bare IMA ADPCM stream
 // in OUT; `ima2wav IN OUT.wav` turns such a stream back into a WAV file. The
 // only module that opens files, prints or picks an exit status.
@@ -13,5 +15,7 @@ int run(int argc, char** argv);
 // The same for ima2wav: argv[1] a stream written by wav2ima, argv[2] the WAV
 // to write; the same messages, checks and exit status.
 int run_ima2wav(int argc, char** argv);
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_APP_DRIVER_H

@@ -1,5 +1,5 @@
 #include "app/driver.h"
 
 int main(int argc, char** argv) {
-  return run_ima2wav(argc, argv);
+  return wav2ima::run_ima2wav(argc, argv);
 }

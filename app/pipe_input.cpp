@@ -3,7 +3,6 @@
 #include "adpcm/stream_io.h"
 
 #if defined(__GLIBC__)
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -14,6 +13,11 @@
 #include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
+#endif
+
+namespace wav2ima {
+
+#if defined(__GLIBC__)
 
 namespace {
 
@@ -38,13 +42,15 @@ struct PipeInput {
   unsigned char* history;
 };
 
-// The recent past kept for moving back. The stream library reads only once
-// it has used up what it read before, so the pipe is at most a block ahead
-// of the library's buffer, which holds at most a buffer; for a move outside
-// that buffer, the library refills from a block boundary up to a buffer
-// before the offset it was asked for.
+// The recent past kept for moving back. A read takes a block from the pipe
+// only once the library has used up the bytes before it, and hands the
+// library a buffer of it at once: what arrived is at most a block less a
+// buffer ahead of the library's buffer, which holds at most a buffer. For a
+// move outside that buffer, the library refills from a buffer boundary up to
+// a buffer before the offset it was asked for, itself up to a look-back
+// before the library's buffer.
 std::size_t history_size(std::size_t buffer_size) {
-  return kBlockBuffers * buffer_size + 2 * buffer_size + kLookBack;
+  return kBlockBuffers * buffer_size + buffer_size + kLookBack;
 }
 
 std::size_t slot_of(const PipeInput& pipe, std::int64_t offset) {
@@ -101,7 +107,8 @@ int seek_pipe(void* cookie, off64_t* offset, int whence) {
     if (drain(pipe) != 0) return -1;
     base = pipe.received;
   }
-  // The walk's targets are checked offsets; anything else is refused.
+  // untrusted size: the walk's targets are checked offsets; anything that
+  // would overflow or fall before the start is refused.
   if ((*offset > 0 && base > std::numeric_limits<std::int64_t>::max() - *offset) ||
       base + *offset < 0) {
     errno = EINVAL;
@@ -179,3 +186,5 @@ std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size) {
   if (stream != nullptr) (void)std::setvbuf(stream, buffer, _IOFBF, size);
   return stream;
 }
+
+}  // namespace wav2ima

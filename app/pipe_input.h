@@ -19,11 +19,15 @@
 #include <cstddef>
 #include <cstdio>
 
+namespace wav2ima {
+
 // Gives the buffer `buffer` of `size` bytes to a stream reading the input's
 // bytes from its current position, taken as offset 0. An input that can seek
 // is that stream itself. Any other input gets a new stream that takes it over
 // (closing the new stream closes the input too). Returns nullptr when no such
 // stream can be made; the input is then left open and untouched.
 std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size);
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_APP_PIPE_INPUT_H

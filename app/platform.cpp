@@ -11,6 +11,8 @@
 #include <unistd.h>
 #endif
 
+namespace wav2ima {
+
 namespace {
 
 enum FileKind { kOtherKind, kDirectory, kRegular };
@@ -169,3 +171,5 @@ std::int64_t regular_file_length(std::FILE* stream) {
   if (!status_of(stream, status) || status.kind != kRegular) return kLengthUnknown;
   return status.length;
 }
+
+}  // namespace wav2ima

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace wav2ima {
+
 constexpr std::int64_t kLengthUnknown = -1;
 
 // Opens `name` for binary reading; nullptr when it cannot be opened or is a
@@ -30,5 +32,7 @@ bool is_standard_output(std::FILE* stream);
 // The length of a regular file; kLengthUnknown for anything else (a pipe, a
 // device), whose length cannot be known before it is read.
 std::int64_t regular_file_length(std::FILE* stream);
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_APP_PLATFORM_H

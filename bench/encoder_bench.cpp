@@ -11,6 +11,8 @@
 #include "adpcm/encoder.h"
 #include "tools/signals.h"
 
+using namespace wav2ima;
+
 namespace {
 
 constexpr std::int64_t kFrames = 1 << 20;  // about 24 s of audio, 4 MiB

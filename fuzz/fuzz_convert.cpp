@@ -19,6 +19,8 @@
 #include "adpcm/stream_io.h"
 #include "wave/chunk_walk.h"
 
+using namespace wav2ima;
+
 namespace {
 
 void check(bool condition, const char* what) {

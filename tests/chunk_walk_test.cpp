@@ -5,6 +5,8 @@
 #include "adpcm/encoder.h"
 #include "tests/test_files.h"
 
+using namespace wav2ima;
+
 namespace {
 
 const Bytes kFour7F = {0x7F, 0x7F, 0x7F, 0x7F};
@@ -84,6 +86,8 @@ std::vector<WalkRow> chunk_walk_rows() {
        -1,
        {0x7F, 0x7F}},
       {"chunk header cut short", riff(100, fmt + data + text("LIS")), -1, kFour7F},
+      {"data chunk cut inside its tail, the last chunk counted",
+       riff(4 + 24 + 8 + 19, fmt + chunk("data", 19, loud_frames(4) + Bytes{1})), -1, kFour7F},
   };
 }
 
@@ -196,6 +200,8 @@ std::vector<WalkRow> real_writer_rows() {
             fmt + chunk("LIST", text("INFOISFT")) + chunk("data", kSizeUnknown, samples)),
        0, kFour7F},
       {"data 0xFFFFFFFE cut short", streamed(kSizeUnknown, 0xFFFFFFFE), 0, kFour7F},
+      {"data 0x7FFF0000 cut short under a RIFF size counting more: the walk ends",
+       streamed(0xFFFFFFF0, 0x7FFF0000), 0, kFour7F},
       {"near miss: data 0x7FFEFFFF cut short fails", streamed(0x7FFF0023, 0x7FFEFFFF), -1, kFour7F},
       {"mpg123, faad: empty data under RIFF 36, samples after",
        riff(36, fmt + chunk("data", {}) + samples), 0, kFour7F},
@@ -209,6 +215,11 @@ std::vector<WalkRow> real_writer_rows() {
       {"extensible float fails", riff(chunk("fmt ", extensible_format(float_guid)) + data), -1, {}},
       {"extensible with a 38-byte body fails",
        riff(chunk("fmt ", Bytes(pcm_extensible.begin(), pcm_extensible.begin() + 38)) + data),
+       -1,
+       {}},
+      {"extensible with a 38-byte body, the GUID's last bytes after it",
+       riff(chunk("fmt ", Bytes(pcm_extensible.begin(), pcm_extensible.begin() + 38)) +
+            chunk(std::string("\x9B\x71") + "ab", {}) + data),
        -1,
        {}},
       {"extensible cut inside the GUID",

@@ -10,6 +10,8 @@
 #include "wave/canonical_header.h"
 #include "wave/ima_to_wave.h"
 
+using namespace wav2ima;
+
 namespace {
 
 std::int16_t sample_at(const Bytes& bytes, std::size_t offset) {
@@ -73,15 +75,42 @@ TEST(Ima2wav, DecodesToTheEncodersPredictors) {
   EXPECT_EQ(run_program(WAV2IMA_PATH, {"out.wav", "again.ima"}, dir.path).status, 0);
 }
 
+// Codes 7 and 15 at every step move the predictor by 15 * step / 8, and the
+// step index up by 8: 13, 30, 63, 136, 294, 631, 1357, 2910, 6238, 13372,
+// 28666 from step index 0, 8, ..., 80, then 61438 at 88. The eleventh sum,
+// 53710, passes either rail and is held there.
 TEST(Ima2wav, HandDerivedFrames) {
-  TempDir dir;
-  write_file(dir / "in.ima", {0x7F, 0x7F, 0x7F, 0x7F});
-  ASSERT_EQ(run_program(IMA2WAV_PATH, {"in.ima", "out.wav"}, dir.path).status, 0);
-  const Bytes want_header =
-      text("RIFF") + le32(36 + 16) + text("WAVE") + chunk("fmt ", fmt16()) + chunk("data", 16, {});
-  const Bytes want_samples =
-      frames({{13, -13}, {43, -43}, {106, -106}, {242, -242}});  // left code 7, right code 15
-  EXPECT_EQ(read_file(dir / "out.wav"), want_header + want_samples);
+  const std::vector<std::int16_t> rise = {13,   43,   106,   242,   536,   1167,
+                                          2524, 5434, 11672, 25044, 32767, 32767};
+  std::vector<std::pair<std::int16_t, std::int16_t>> up;
+  std::vector<std::pair<std::int16_t, std::int16_t>> down;
+  for (const std::int16_t level : rise) {
+    up.push_back({level, level});
+    const auto low = static_cast<std::int16_t>(level == 32767 ? -32768 : -level);
+    down.push_back({low, low});
+  }
+  struct Row {
+    const char* name;
+    Bytes stream;
+    Bytes want_samples;
+  };
+  const Row rows[] = {
+      {"left code 7, right code 15",
+       {0x7F, 0x7F, 0x7F, 0x7F},
+       frames({{13, -13}, {43, -43}, {106, -106}, {242, -242}})},
+      {"held at the top rail", Bytes(12, 0x77), frames(up)},
+      {"held at the bottom rail", Bytes(12, 0xFF), frames(down)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "in.ima", row.stream);
+    ASSERT_EQ(run_program(IMA2WAV_PATH, {"in.ima", "out.wav"}, dir.path).status, 0);
+    const auto data_size = static_cast<std::uint32_t>(row.want_samples.size());
+    const Bytes want_header = text("RIFF") + le32(36 + data_size) + text("WAVE") +
+                              chunk("fmt ", fmt16()) + chunk("data", data_size, {});
+    EXPECT_EQ(read_file(dir / "out.wav"), want_header + row.want_samples);
+  }
 }
 
 TEST(Ima2wav, SharesTheDriversChecks) {

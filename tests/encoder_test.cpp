@@ -6,6 +6,8 @@
 #include "adpcm/tables.h"
 #include "tests/test_files.h"
 
+using namespace wav2ima;
+
 namespace {
 
 struct SampleRow {
@@ -97,6 +99,12 @@ TEST(EncodeDataChunk, FramesStateAndResults) {
        {0x7F, 0x7F},
        {{43, -43}, {16, 16}}},
       {"silence", Bytes(64, 0), {64}, 0, Bytes(16, 0x00), {{0, 0}, {0, 0}}},
+      {"body cut inside the tail",
+       loud_frames(4) + Bytes{1},
+       {19},
+       -1,
+       {0x7F, 0x7F, 0x7F, 0x7F},
+       {{242, -242}, {32, 32}}},
   };
   for (const ChunkRow& row : rows) {
     SCOPED_TRACE(row.name);

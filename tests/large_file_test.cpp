@@ -12,6 +12,8 @@
 #include "adpcm/stream_io.h"
 #include "tests/test_files.h"
 
+using namespace wav2ima;
+
 namespace {
 
 constexpr std::uint64_t kGiB = 1ULL << 30;

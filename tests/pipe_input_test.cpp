@@ -18,6 +18,8 @@ TEST(PipeInput, ServesTheWalksMovesAsAFileWould) {
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace wav2ima;
+
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;

@@ -10,6 +10,8 @@
 #include "tests/test_files.h"
 #include "wave/canonical_header.h"
 
+using namespace wav2ima;
+
 namespace {
 
 const Bytes kFour7F = {0x7F, 0x7F, 0x7F, 0x7F};
@@ -29,62 +31,46 @@ class Pipelines : public testing::Test {
 // What ima2wav makes of the four bytes 7F: left code 7, right code 15.
 const Bytes kDecoded7F = frames({{13, -13}, {43, -43}, {106, -106}, {242, -242}});
 
-// On /dev/stdout the stream holds only its own bytes, file or pipe: the
-// announcement moves to standard error.
-TEST_F(Pipelines, StandardOutputHoldsOnlyTheStream) {
+// Both programs on pipes and on /dev/stdout: the stream holds only its own
+// bytes (the announcement moves to standard error), and ima2wav's header
+// gives the real sizes whenever either side can know them.
+TEST_F(Pipelines, StandardStreams) {
+  const Bytes decoded = wav_header(52, 16) + kDecoded7F;
   struct Row {
     const char* name;
     const char* program;
     const char* input;
+    bool pipe_in;
+    const char* output;
+    bool pipe_out;
     Bytes want;
   };
   const Row rows[] = {
-      {"wav2ima", WAV2IMA_PATH, "in.wav", kFour7F},
-      {"ima2wav", IMA2WAV_PATH, "in.ima", wav_header(52, 16) + kDecoded7F},
-  };
-  for (const Row& row : rows) {
-    for (const bool pipe : {false, true}) {
-      SCOPED_TRACE(std::string(row.name) + (pipe ? " to a pipe" : " to a file"));
-      TempDir dir;
-      write_file(dir / "in.wav", example60());
-      write_file(dir / "in.ima", kFour7F);
-      const RunResult run =
-          run_program(row.program, {row.input, "/dev/stdout"}, dir.path, {.stdout_pipe = pipe});
-      EXPECT_EQ(run.status, 0);
-      EXPECT_EQ(run.out, std::string(row.want.begin(), row.want.end()));
-      EXPECT_EQ(run.err, std::string("converting ") + row.input + "\n");
-    }
-  }
-}
-
-// The header tells the real sizes whenever either side can know them.
-TEST_F(Pipelines, Ima2wavHeaderMatchesItsSamples) {
-  struct Row {
-    const char* name;
-    bool pipe_in;
-    bool pipe_out;
-    Bytes want_header;
-  };
-  const Row rows[] = {
-      {"pipe in, file out: rewritten at the end", true, false, wav_header(52, 16)},
-      {"file in, pipe out: the input's length", false, true, wav_header(52, 16)},
-      {"pipe in, pipe out: length unknown", true, true, wav_header(0xFFFFFFFF, 0xFFFFFFFF)},
+      {"wav2ima to stdout, a file", WAV2IMA_PATH, "in.wav", false, "/dev/stdout", false, kFour7F},
+      {"wav2ima to stdout, a pipe", WAV2IMA_PATH, "in.wav", false, "/dev/stdout", true, kFour7F},
+      {"ima2wav to stdout, a file", IMA2WAV_PATH, "in.ima", false, "/dev/stdout", false, decoded},
+      {"ima2wav to a pipe: the input's length", IMA2WAV_PATH, "in.ima", false, "/dev/stdout", true,
+       decoded},
+      {"ima2wav from a pipe: rewritten at the end", IMA2WAV_PATH, "in.ima", true, "out", false,
+       decoded},
+      {"ima2wav pipe to pipe: length unknown", IMA2WAV_PATH, "in.ima", true, "/dev/stdout", true,
+       wav_header(0xFFFFFFFF, 0xFFFFFFFF) + kDecoded7F},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
+    write_file(dir / "in.wav", example60());
     write_file(dir / "in.ima", kFour7F);
     RunOptions options;
-    options.stdin_from = row.pipe_in ? "in.ima" : "";
+    options.stdin_from = row.pipe_in ? row.input : "";
     options.stdout_pipe = row.pipe_out;
-    const RunResult run = run_program(
-        IMA2WAV_PATH,
-        {row.pipe_in ? "/dev/stdin" : "in.ima", row.pipe_out ? "/dev/stdout" : "out.wav"}, dir.path,
-        options);
+    const std::string input = row.pipe_in ? "/dev/stdin" : row.input;
+    const RunResult run = run_program(row.program, {input, row.output}, dir.path, options);
     EXPECT_EQ(run.status, 0);
-    const Bytes written =
-        row.pipe_out ? Bytes(run.out.begin(), run.out.end()) : read_file(dir / "out.wav");
-    EXPECT_EQ(written, row.want_header + kDecoded7F);
+    const bool to_stdout = std::string(row.output) == "/dev/stdout";
+    EXPECT_EQ(to_stdout ? run.err : run.out, "converting " + input + "\n");
+    EXPECT_EQ(to_stdout ? Bytes(run.out.begin(), run.out.end()) : read_file(dir / row.output),
+              row.want);
   }
 }
 

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+using namespace wav2ima;
+
 namespace fs = std::filesystem;
 
 namespace {

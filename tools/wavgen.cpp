@@ -11,6 +11,8 @@
 #include "tools/signals.h"
 #include "wave/canonical_header.h"
 
+using namespace wav2ima;
+
 namespace {
 
 int write_samples(std::FILE* out, Generator& g) {

@@ -2,11 +2,17 @@
 
 #include <cstring>
 
+#include "adpcm/encoder.h"
 #include "wave/chunk_walk.h"
+
+namespace wav2ima {
 
 namespace {
 
 constexpr std::uint32_t kFormatBodySize = 16;
+constexpr std::uint16_t kFormatPcm = 1;
+constexpr std::uint32_t kSampleRate = 44100;
+constexpr std::uint16_t kBitsPerSample = 16;
 // Header bytes after the RIFF size field that the RIFF size counts.
 constexpr std::uint32_t kRiffSizeOverhead = kCanonicalHeaderSize - kRiffHeaderSize;
 
@@ -30,6 +36,8 @@ unsigned char* put_tag(unsigned char* at, const char* tag) {
 }  // namespace
 
 int write_canonical_header(std::FILE* output, std::uint64_t data_size) {
+  // untrusted size: a length too large for the 32-bit fields (or one that
+  // would read as unknown) is written as unknown.
   const bool fits = data_size <= kSizeUnknown - 1 - kRiffSizeOverhead;
   const std::uint32_t data_field = fits ? static_cast<std::uint32_t>(data_size) : kSizeUnknown;
   const std::uint32_t riff_field = fits ? data_field + kRiffSizeOverhead : kSizeUnknown;
@@ -40,13 +48,15 @@ int write_canonical_header(std::FILE* output, std::uint64_t data_size) {
   at = put_tag(at, "WAVE");
   at = put_tag(at, "fmt ");
   at = put_le32(at, kFormatBodySize);
-  at = put_le16(at, 1);          // PCM
-  at = put_le16(at, 2);          // channels
-  at = put_le32(at, 44100);      // samples per second
-  at = put_le32(at, 44100 * 4);  // bytes per second
-  at = put_le16(at, 4);          // bytes per frame
-  at = put_le16(at, 16);         // bits per sample
+  at = put_le16(at, kFormatPcm);
+  at = put_le16(at, kChannels);
+  at = put_le32(at, kSampleRate);
+  at = put_le32(at, kSampleRate * kBytesPerFrame);  // bytes per second
+  at = put_le16(at, kBytesPerFrame);
+  at = put_le16(at, kBitsPerSample);
   at = put_tag(at, "data");
   put_le32(at, data_field);
   return std::fwrite(header, 1, sizeof header, output) == sizeof header ? 0 : -1;
 }
+
+}  // namespace wav2ima

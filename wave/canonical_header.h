@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace wav2ima {
+
 constexpr int kCanonicalHeaderSize = 44;
 
 // Writes the header for `data_size` bytes of samples to the borrowed output.
@@ -23,5 +25,7 @@ constexpr int kCanonicalHeaderSize = 44;
 // size fields (length unknown), which the chunk walk reads to the end.
 // Returns 0, or -1 when the write fails.
 int write_canonical_header(std::FILE* output, std::uint64_t data_size);
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_WAVE_CANONICAL_HEADER_H

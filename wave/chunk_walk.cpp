@@ -6,6 +6,8 @@
 #include "adpcm/encoder.h"
 #include "adpcm/stream_io.h"
 
+namespace wav2ima {
+
 namespace {
 
 bool tag_is(const unsigned char* bytes, const char (&tag)[kTagSize + 1]) {
@@ -20,7 +22,7 @@ bool read_exactly(std::FILE* input, unsigned char* bytes, std::size_t count) {
 // unknown RIFF size may end there, but not beyond it (a skipped chunk that
 // claimed more bytes than the file has) and not after a read error.
 bool at_end_of_input(std::FILE* input) {
-  if (std::ferror(input)) return false;
+  if (std::ferror(input) != 0) return false;
   const std::int64_t offset = tell_stream(input);
   if (offset < 0 || seek_stream(input, 0, SEEK_END) != 0) return false;
   return tell_stream(input) == offset;
@@ -48,7 +50,7 @@ constexpr unsigned char kPcmSubformat[] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0
 // holds the first 16. True when the body has them all and names PCM.
 bool is_pcm_subformat(std::FILE* input, std::uint32_t size, unsigned char* body) {
   if (size < kExtensibleFormatSize) return false;
-  if (!read_exactly(input, body + kFormatBytesTested, kExtensibleFormatSize - kFormatBytesTested)) {
+  if (!read_exactly(input, body + kFormatBytesRead, kExtensibleFormatSize - kFormatBytesRead)) {
     return false;
   }
   return std::memcmp(body + kSubformatOffset, kPcmSubformat, sizeof kPcmSubformat) == 0;
@@ -87,18 +89,19 @@ ChunkEnd handle_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t si
   if (size >= kPlaceholderSizeMin) {
     if (encode_data_to_end(output, input, size) != 0) return kChunkFailed;
     // A real recording of this size was read whole and the walk goes on.
-    return std::feof(input) ? kInputEnded : kNextChunk;
+    return std::feof(input) != 0 ? kInputEnded : kNextChunk;
   }
   return encode_data_chunk(output, input, size) == 0 ? kNextChunk : kChunkFailed;
 }
 
 ChunkEnd handle_chunk(std::FILE* output, std::FILE* input, const unsigned char* header,
                       std::uint32_t size, std::int64_t remaining) {
-  if (is_data_chunk(header)) return handle_data_chunk(output, input, size, remaining);
-  if (is_format_chunk(header))
+  if (is_data_chunk(header) != 0) return handle_data_chunk(output, input, size, remaining);
+  if (is_format_chunk(header) != 0)
     return check_format_chunk(input, size) == 0 ? kNextChunk : kChunkFailed;
-  // Offsets cannot overflow: every chunk takes its size from `remaining`, a
-  // 32-bit budget, so the walk never moves more than a few GiB from offset 0.
+  // untrusted size: the offset cannot overflow, as every chunk takes its
+  // size from `remaining`, a 32-bit budget, so the walk never moves more than
+  // a few GiB from offset 0.
   return seek_stream(input, size, SEEK_CUR) == 0 ? kNextChunk : kChunkFailed;
 }
 
@@ -134,7 +137,7 @@ int check_format_chunk(std::FILE* input, std::uint32_t size) {
   // untrusted size: the end of the body must be a representable offset.
   if (entry < 0 || entry > std::numeric_limits<std::int64_t>::max() - size) return -1;
   unsigned char body[kExtensibleFormatSize];
-  if (!read_exactly(input, body, kFormatBytesTested)) return -1;
+  if (!read_exactly(input, body, kFormatBytesRead)) return -1;
   const bool extensible = body[0] == 0xFE && body[1] == 0xFF;
   if (extensible && !is_pcm_subformat(input, size, body)) return -1;
   const bool pcm = body[0] == 1 || extensible;
@@ -153,8 +156,8 @@ int convert_file(std::FILE* output, std::FILE* input) {
   if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) return -1;
   const bool riff_size_unknown = riff_size == kSizeUnknown;
 
-  // 64-bit signed: every 32-bit size and its header fit without wrapping, so
-  // the count only ever falls and the walk always ends.
+  // untrusted size: 64-bit signed, every 32-bit size and its header fit
+  // without wrapping, so the count only ever falls and the walk always ends.
   std::int64_t remaining = std::int64_t{riff_size} - kTagSize;
   bool pad_may_follow = false;
   while (remaining > 0) {
@@ -182,3 +185,5 @@ int convert_file(std::FILE* output, std::FILE* input) {
   }
   return 0;
 }
+
+}  // namespace wav2ima

@@ -40,12 +40,14 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace wav2ima {
+
 constexpr int kTagSize = 4;
 constexpr int kSizeFieldSize = 4;
 constexpr int kChunkHeaderSize = kTagSize + kSizeFieldSize;
 constexpr int kRiffHeaderSize = kTagSize + kSizeFieldSize;
 constexpr int kPreambleSize = kRiffHeaderSize + kTagSize;
-constexpr int kFormatBytesTested = 16;
+constexpr int kFormatBytesRead = 16;
 constexpr std::uint32_t kSizeUnknown = 0xFFFFFFFF;
 constexpr std::uint32_t kPlaceholderSizeMin = 0x7FFF0000;
 
@@ -77,5 +79,7 @@ int is_data_chunk(const unsigned char* header);
 
 // The unsigned 32-bit number stored least significant byte first.
 std::uint32_t read_le32(const unsigned char* bytes);
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_WAVE_CHUNK_WALK_H

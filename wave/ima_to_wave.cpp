@@ -4,6 +4,8 @@
 #include "adpcm/stream_io.h"
 #include "wave/canonical_header.h"
 
+namespace wav2ima {
+
 namespace {
 
 constexpr std::uint64_t kSampleBytesPerStreamByte = 4;
@@ -31,3 +33,5 @@ int convert_ima_file(std::FILE* output, std::FILE* input, std::int64_t input_len
   if (write_canonical_header(output, data_size) != 0) return -1;
   return seek_stream(output, 0, SEEK_END);
 }
+
+}  // namespace wav2ima

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace wav2ima {
+
 // Decodes the input from its current offset to its end, starting both
 // channels from predictor 0 and step index 0, behind a header whose sizes
 // never disagree with the samples after it:
@@ -20,5 +22,7 @@
 // on a failed read or write, or an input whose length differed from
 // `input_length` under a header that could not be rewritten.
 int convert_ima_file(std::FILE* output, std::FILE* input, std::int64_t input_length);
+
+}  // namespace wav2ima
 
 #endif  // WAV2IMA_WAVE_IMA_TO_WAVE_H

@@ -1,5 +1,5 @@
 #include "app/driver.h"
 
 int main(int argc, char** argv) {
-  return run(argc, argv);
+  return wav2ima::run(argc, argv);
 }

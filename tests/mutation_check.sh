@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Mutation check: makes one small fault at a time in the library, the kind a
+# slip of the hand makes, and expects the test suite (all but the large-file
+# tests) to fail for each. A fault the suite lets through is a gap in the
+# tests. Works on a copy of the tree as it is, committed or not.
+#
+#   tests/mutation_check.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# file @@ text as it stands (exactly once in the file) @@ the fault
+mutations=(
+  'adpcm/encoder.cpp@@    if (read_byte(input) == EOF) return save(input_end(input));@@'
+  'adpcm/encoder.cpp@@write_byte((left_code << kCodeBits) | right_code, output)@@write_byte((right_code << kCodeBits) | left_code, output)'
+  'adpcm/reconstruct.h@@next = std::clamp(next, kSampleMin, kSampleMax);@@next = std::clamp(next, kSampleMin + 1, kSampleMax);'
+  'adpcm/reconstruct.h@@next = std::clamp(next, kSampleMin, kSampleMax);@@next = std::clamp(next, kSampleMin, kSampleMax - 1);'
+  'adpcm/tables.h@@{-1, -1, -1, -1, 2, 4, 6, 8}@@{-1, -1, -1, -1, 2, 4, 6, 7}'
+  'adpcm/tables.h@@(2 * magnitude + 1) * kStepTable[step_index] / 8@@(2 * magnitude + 1) * kStepTable[step_index] / 7'
+  'adpcm/quantiser.h@@const std::int32_t magnitude = (m - 1) / 2;@@const std::int32_t magnitude = m / 2;'
+  'adpcm/decoder.cpp@@frame_of(left_predictor, right_predictor)@@frame_of(right_predictor, left_predictor)'
+  'wave/chunk_walk.cpp@@remaining -= std::int64_t{size} + kChunkHeaderSize;@@remaining -= std::int64_t{size};'
+  'wave/chunk_walk.cpp@@  if (byte == 0) return true;@@  if (byte == 1) return true;'
+  'wave/chunk_walk.cpp@@pad_may_follow = size % 2 != 0;@@pad_may_follow = false;'
+  'wave/chunk_walk.cpp@@const bool stereo = body[2] == 2;@@const bool stereo = true;'
+  'wave/chunk_walk.cpp@@body[4] == 0x44 && body[5] == 0xAC@@body[4] == 0x44'
+  'wave/chunk_walk.cpp@@  if (size < kExtensibleFormatSize) return false;@@'
+  'wave/chunk_walk.cpp@@0x80, 0x00, 0x00, 0xAA@@0x80, 0x00, 0x00, 0xAB'
+  'wave/chunk_walk.cpp@@size == 0 && remaining <= 0 &&@@size == 0 && remaining < 0 &&'
+  'wave/chunk_walk.cpp@@return std::feof(input) != 0 ? kInputEnded : kNextChunk;@@return kNextChunk;'
+  'wave/chunk_walk.cpp@@if (got == 0 && riff_size_unknown && at_end_of_input(input))@@if (got == 0 && riff_size_unknown)'
+  'wave/chunk_walk.h@@kPlaceholderSizeMin = 0x7FFF0000@@kPlaceholderSizeMin = 0x7FFF0001'
+  'wave/ima_to_wave.cpp@@  if (length_known && data_size == promised) return 0;@@  return 0;'
+  'app/driver.cpp@@is_standard_output(output) ? stderr : stdout@@stdout'
+  'app/driver.cpp@@output == nullptr || same_file(input, output) ||@@output == nullptr ||'
+  'app/platform.cpp@@status_of(input, status) && status.kind == kDirectory@@status_of(input, status) && false'
+  'app/pipe_input.cpp@@return kBlockBuffers * buffer_size + buffer_size + kLookBack;@@return kBlockBuffers * buffer_size + kLookBack;'
+)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/wav2ima-mutants-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$work"
+echo "building the unmutated tree in $work"
+# A fault may leave a variable unused: warnings must not stop the build.
+cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DWAV2IMA_WERROR=OFF >/dev/null
+cmake --build "$work/build" -j2 >/dev/null
+suite() { ctest --test-dir "$work/build" -j2 -LE large --stop-on-failure >/dev/null 2>&1; }
+suite || {
+  echo "the suite fails before any mutation"
+  exit 1
+}
+
+survivors=0
+for mutation in "${mutations[@]}"; do
+  file=${mutation%%@@*}
+  rest=${mutation#*@@}
+  from=${rest%%@@*}
+  to=${rest#*@@}
+  path=$work/$file
+  original=$(cat "$path"; echo x)
+  original=${original%x}
+  rest=${original//"$from"/}
+  if [ $(((${#original} - ${#rest}) / ${#from})) -ne 1 ]; then
+    echo "stale mutation, its text is not in $file exactly once: $from"
+    exit 1
+  fi
+  printf '%s' "${original/"$from"/"$to"}" >"$path"
+  if ! cmake --build "$work/build" -j2 >/dev/null 2>&1; then
+    echo "does not compile: $file: $from"
+    exit 1
+  fi
+  if suite; then
+    echo "SURVIVED  $file: '$from' -> '$to'"
+    survivors=$((survivors + 1))
+  else
+    echo "caught    $file: '$from' -> '$to'"
+  fi
+  printf '%s' "$original" >"$path"
+done
+cmake --build "$work/build" -j2 >/dev/null
+echo "${#mutations[@]} mutations, $survivors survived"
+[ "$survivors" -eq 0 ]
