@@ -15,7 +15,10 @@ constexpr std::uint64_t kSampleBytesPerStreamByte = 4;
 int convert_ima_file(std::FILE* output, std::FILE* input, std::int64_t input_length) {
   const bool length_known = input_length >= 0;
   // untrusted size: a length from the file system, far below 2^62.
-  if (length_known && static_cast<std::uint64_t>(input_length) > UINT64_MAX / 4) return -1;
+  if (length_known &&
+      static_cast<std::uint64_t>(input_length) > UINT64_MAX / kSampleBytesPerStreamByte) {
+    return -1;
+  }
   const std::uint64_t promised =
       length_known ? static_cast<std::uint64_t>(input_length) * kSampleBytesPerStreamByte
                    : UINT64_MAX;
