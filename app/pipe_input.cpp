@@ -57,11 +57,11 @@ std::size_t slot_of(const PipeInput& pipe, std::int64_t offset) {
   return static_cast<std::size_t>(offset) % pipe.size;
 }
 
-// Takes up to `wanted` bytes from the pipe into the history. Returns the
-// count, 0 at the end of the pipe (then `ended` is set), -1 on an error.
-ssize_t receive(PipeInput& pipe, std::size_t wanted) {
+// Takes up to a block from the pipe into the history. Returns the count, 0 at
+// the end of the pipe (then `ended` is set), -1 on an error.
+ssize_t receive(PipeInput& pipe) {
   const std::size_t slot = slot_of(pipe, pipe.received);
-  const std::size_t count = std::min({wanted, pipe.block, pipe.size - slot});
+  const std::size_t count = std::min(pipe.block, pipe.size - slot);
   ssize_t got = 0;
   do {
     got = read(pipe.fd, pipe.history + slot, count);
@@ -73,15 +73,11 @@ ssize_t receive(PipeInput& pipe, std::size_t wanted) {
 
 ssize_t read_pipe(void* cookie, char* buffer, std::size_t size) {
   PipeInput& pipe = *static_cast<PipeInput*>(cookie);
-  // Nothing to replay: take more from the pipe, discarding the bytes a
-  // forward move stepped over.
+  // Nothing to replay: take more from the pipe. Bytes a forward move stepped
+  // over pass through the history; those beyond it are replayed from there.
   while (pipe.position >= pipe.received) {
     if (pipe.ended) return 0;
-    const auto ahead = static_cast<std::uint64_t>(pipe.position - pipe.received);
-    const std::size_t wanted =
-        ahead > 0 ? static_cast<std::size_t>(std::min<std::uint64_t>(ahead, pipe.block))
-                  : pipe.block;
-    if (receive(pipe, wanted) < 0) return -1;
+    if (receive(pipe) < 0) return -1;
   }
   const std::size_t slot = slot_of(pipe, pipe.position);
   const auto available = static_cast<std::uint64_t>(pipe.received - pipe.position);
@@ -94,7 +90,7 @@ ssize_t read_pipe(void* cookie, char* buffer, std::size_t size) {
 
 int drain(PipeInput& pipe) {
   while (!pipe.ended) {
-    if (receive(pipe, pipe.block) < 0) return -1;
+    if (receive(pipe) < 0) return -1;
   }
   return 0;
 }
