@@ -10,8 +10,12 @@ namespace wav2ima {
 namespace {
 
 // Stream bytes per block: a block's frames (four times as many bytes) go out
-// in one write. 32 KiB in and 128 KiB out stay on the stack and in the cache.
+// in one write. 32 KiB in and 128 KiB out stay in the cache; they are static,
+// not on the stack, which is 128 KiB in all for a thread of musl-based
+// systems and may be less under `ulimit -s`.
 constexpr std::size_t kBlockBytes = std::size_t{32} * 1024;
+unsigned char codes[kBlockBytes];
+unsigned char frames[kBlockBytes * kBytesPerFrame];
 
 // One frame, left sample in the low half: its little-endian bytes are the
 // 16-bit samples in file order.
@@ -33,8 +37,6 @@ inline void put_frame(unsigned char* at, std::uint32_t frame) {
 
 int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state,
                   std::uint64_t& decoded) {
-  unsigned char codes[kBlockBytes];
-  unsigned char frames[kBlockBytes * kBytesPerFrame];
   // The state lives in locals: stores into the frame block could alias it.
   std::int32_t left_predictor = state.predictor[0];
   std::int32_t right_predictor = state.predictor[1];

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "adpcm/encoder.h"
 #include "app/pipe_input.h"
@@ -22,27 +23,52 @@ constexpr std::size_t kStreamBufferSize = std::size_t{64} * 1024;
 char input_buffer[kStreamBufferSize];
 char output_buffer[kStreamBufferSize];
 
-// The length of a regular input, taken before the conversion starts, so that
-// ima2wav can size its header and notice an input that changes under it.
-using Convert = int (*)(std::FILE* output, std::FILE* input, std::int64_t input_length);
+// What the driver knows of the two files before the conversion starts: the
+// length of a regular input, so that ima2wav can size its header and notice
+// an input that changes under it, and whether the output only appends, so
+// that ima2wav never tries to go back to its header there.
+using Convert = int (*)(std::FILE* output, std::FILE* input, std::int64_t input_length,
+                        bool output_appends);
 
 // printf of a null pointer is undefined; the messages show absent names so.
 const char* printable(const char* name) {
   return name != nullptr ? name : "(null)";
 }
 
-int report_cannot_open(const char* name) {
-  std::fprintf(stderr, "can not open %s\n", printable(name));
-  return kExitFailure;
+// Where the messages go: never into the output's file, which holds nothing
+// but its stream (`2>&1`, `/dev/stdout > f`). The announcement moves to
+// standard error when standard output is that file; a null stream says
+// nothing.
+struct MessageStreams {
+  std::FILE* announcement;
+  std::FILE* failure;
+};
+
+MessageStreams message_streams(std::FILE* output) {
+  const bool stdout_free = output == nullptr || !same_file(stdout, output);
+  const bool stderr_free = output == nullptr || !same_file(stderr, output);
+  std::FILE* failure = stderr_free ? stderr : nullptr;
+  return {stdout_free ? stdout : failure, failure};
 }
 
-// Printed on standard output and flushed at once, so that a log shows the
-// file being converted while it runs; on standard error when the output is
-// standard output's own file, which then holds nothing but the stream.
-void announce(const char* input_name, std::FILE* output) {
-  std::FILE* stream = is_standard_output(output) ? stderr : stdout;
-  std::fprintf(stream, "converting %s\n", input_name);
-  (void)std::fflush(stream);
+// One write per message, so that lines of parallel runs never mix, and one
+// that cannot stop the program: the status stays the conversion's.
+void say(std::FILE* stream, const char* format, const char* name) {
+  if (stream == nullptr) return;
+  const int length = std::snprintf(nullptr, 0, format, printable(name));
+  if (length < 0) return;
+  const auto size = static_cast<std::size_t>(length) + 1;
+  // The heap, not the stack: a name may be as long as the system allows.
+  auto* text = static_cast<char*>(std::malloc(size));
+  if (text == nullptr) return;
+  (void)std::snprintf(text, size, format, printable(name));
+  write_message(stream, text, size - 1);
+  std::free(text);
+}
+
+int report_cannot_open(const char* name, const MessageStreams& messages) {
+  say(messages.failure, "can not open %s\n", name);
+  return kExitFailure;
 }
 
 // Buffered bytes reach the file only here: a full disk shows up at the flush.
@@ -59,37 +85,41 @@ int run_conversion(int argc, char** argv, Convert convert) {
 
   reset_encoder_state();
   std::FILE* input = open_input(input_name);
-  if (input == nullptr) return report_cannot_open(input_name);
+  if (input == nullptr) return report_cannot_open(input_name, message_streams(nullptr));
   // Opened without truncation and compared by the open descriptors, so an
   // output that is the input itself (same name, a hard or symbolic link, even
   // one made while this runs) is never emptied.
   std::FILE* output = open_output(output_name);
-  if (output == nullptr || same_file(input, output) || truncate_output(output) != 0) {
+  const MessageStreams messages = message_streams(output);
+  if (output == nullptr || same_file(input, output) || truncate_output(output_name, output) != 0) {
     if (output != nullptr) (void)std::fclose(output);
     (void)std::fclose(input);
-    return report_cannot_open(output_name);
+    return report_cannot_open(output_name, messages);
   }
   const std::int64_t input_length = regular_file_length(input);
   std::FILE* readable = seekable_input(input, input_buffer, kStreamBufferSize);
   if (readable == nullptr) {
     (void)std::fclose(output);
     (void)std::fclose(input);
-    return report_cannot_open(input_name);
+    return report_cannot_open(input_name, messages);
   }
   (void)std::setvbuf(output, output_buffer, _IOFBF, kStreamBufferSize);
 
-  announce(input_name, output);
-  const int result = convert(output, readable, input_length);
+  // Out before the input is read, so that a log shows the file being
+  // converted while it runs.
+  say(messages.announcement, "converting %s\n", input_name);
+  const int result = convert(output, readable, input_length, appends(output));
   const bool output_closed = close_output(output);
   (void)std::fclose(readable);
   if (result != 0 || !output_closed) {
-    std::fprintf(stderr, "convert error\n");
+    say(messages.failure, "convert error\n", nullptr);
     return kExitFailure;
   }
   return kExitSuccess;
 }
 
-int convert_wave(std::FILE* output, std::FILE* input, std::int64_t /*input_length*/) {
+int convert_wave(std::FILE* output, std::FILE* input, std::int64_t /*input_length*/,
+                 bool /*output_appends*/) {
   return convert_file(output, input);
 }
 

@@ -1,15 +1,17 @@
-
-namespace wav2ima {
 // The commands: `wav2ima IN.wav OUT` converts IN to a bare IMA ADPCM stream
 // in OUT; `ima2wav IN OUT.wav` turns such a stream back into a WAV file. The
 // only module that opens files, prints or picks an exit status.
 #ifndef WAV2IMA_APP_DRIVER_H
 #define WAV2IMA_APP_DRIVER_H
 
+namespace wav2ima {
+
 // Runs one conversion with argv[1] as input and argv[2] as output (further
 // arguments are ignored, absent ones are null names). Prints "converting %s\n"
 // on stdout before the walk, "can not open %s\n" or "convert error\n" on
-// stderr on failure. Returns the exit status: 0 on success, 1 on any failure.
+// stderr on failure; no message goes into the output's own file (then the
+// announcement moves to stderr, or is not printed). Returns the exit status:
+// 0 on success, 1 on any failure.
 int run(int argc, char** argv);
 
 // The same for ima2wav: argv[1] a stream written by wav2ima, argv[2] the WAV

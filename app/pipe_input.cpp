@@ -175,8 +175,10 @@ std::FILE* pipe_view(std::FILE* input, std::size_t /*buffer_size*/) {
 #endif
 
 std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size) {
-  const bool can_seek = seek_stream(input, 0, SEEK_CUR) == 0;
-  std::FILE* stream = can_seek ? input : pipe_view(input, size);
+  // A file the program was given part-read is read from where it stands,
+  // as a pipe is.
+  const bool at_start = tell_stream(input) == 0;
+  std::FILE* stream = at_start ? input : pipe_view(input, size);
   // Without a buffer of its own a stream keeps the library's default size,
   // whatever size is asked for.
   if (stream != nullptr) (void)std::setvbuf(stream, buffer, _IOFBF, size);

@@ -23,7 +23,8 @@ namespace wav2ima {
 
 // Gives the buffer `buffer` of `size` bytes to a stream reading the input's
 // bytes from its current position, taken as offset 0. An input that can seek
-// is that stream itself. Any other input gets a new stream that takes it over
+// standing at offset 0 is that stream itself. Any other input (a pipe, or a
+// file the program was given part-read) gets a new stream that takes it over
 // (closing the new stream closes the input too). Returns nullptr when no such
 // stream can be made; the input is then left open and untouched.
 std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size);

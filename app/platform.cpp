@@ -1,5 +1,7 @@
 #include "app/platform.h"
 
+#include "adpcm/stream_io.h"
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
@@ -9,6 +11,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <initializer_list>
 #endif
 
 namespace wav2ima {
@@ -52,10 +60,6 @@ bool status_of(int fd, FileStatus& status) {
   return true;
 }
 
-bool stdout_status(FileStatus& status) {
-  return identity_of(GetStdHandle(STD_OUTPUT_HANDLE), status);
-}
-
 int open_for_writing(const char* name) {
   return _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
@@ -76,6 +80,11 @@ int fd_of(std::FILE* stream) {
   return _fileno(stream);
 }
 
+// Never called: Windows names no descriptor as a file.
+std::FILE* stream_of_descriptor(int /*fd*/, const char* /*mode*/) {
+  return nullptr;
+}
+
 #else
 
 bool status_of(int fd, FileStatus& status) {
@@ -89,10 +98,6 @@ bool status_of(int fd, FileStatus& status) {
   status.volume = stat_result.st_dev;
   status.index = stat_result.st_ino;
   return true;
-}
-
-bool stdout_status(FileStatus& status) {
-  return status_of(STDOUT_FILENO, status);
 }
 
 int open_for_writing(const char* name) {
@@ -115,6 +120,36 @@ int fd_of(std::FILE* stream) {
   return fileno(stream);
 }
 
+// A stream over a copy of the descriptor: the copy shares the file's
+// position and mode with the one the program was given, and closing it
+// leaves that one open. nullptr when the descriptor is not open in the
+// direction of `mode`.
+std::FILE* stream_of_descriptor(int fd, const char* mode) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return nullptr;
+  const int access = flags & O_ACCMODE;
+  if (access != O_RDWR && access != (mode[0] == 'r' ? O_RDONLY : O_WRONLY)) return nullptr;
+  const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return nullptr;
+  std::FILE* stream = fdopen(copy, mode);
+  if (stream == nullptr) (void)close(copy);
+  return stream;
+}
+
+// The decimal number that is all of `digits`; false when it is not one.
+bool parse_descriptor(const char* digits, int& fd) {
+  if (*digits == '\0') return false;
+  long value = 0;
+  for (const char* at = digits; *at != '\0'; ++at) {
+    if (*at < '0' || *at > '9') return false;
+    value = value * 10 + (*at - '0');
+    // untrusted size: no descriptor has a number this large.
+    if (value > INT_MAX) return false;
+  }
+  fd = static_cast<int>(value);
+  return true;
+}
+
 #endif
 
 bool status_of(std::FILE* stream, FileStatus& status) {
@@ -127,8 +162,69 @@ bool same_identity(const FileStatus& a, const FileStatus& b) {
 
 }  // namespace
 
+#if defined(_WIN32)
+
+// Windows names no descriptor as a file: "/dev/stdout" is an ordinary name.
+int descriptor_named(const char* /*name*/) {
+  return -1;
+}
+
+// Outputs are opened by name, never in append mode.
+bool appends(std::FILE* /*stream*/) {
+  return false;
+}
+
+// No signal stops a Windows program whose reader has gone.
+void write_message(std::FILE* stream, const char* text, std::size_t size) {
+  (void)_write(_fileno(stream), text, static_cast<unsigned>(size));
+}
+
+#else
+
+int descriptor_named(const char* name) {
+  if (name == nullptr) return -1;
+  const char* const standard[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (std::strcmp(name, standard[fd]) == 0) return fd;
+  }
+  int fd = -1;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::size_t length = std::strlen(prefix);
+    if (std::strncmp(name, prefix, length) == 0 && parse_descriptor(name + length, fd)) return fd;
+  }
+  return -1;
+}
+
+bool appends(std::FILE* stream) {
+  const int flags = fcntl(fileno(stream), F_GETFL);
+  return flags >= 0 && (flags & O_APPEND) != 0;
+}
+
+void write_message(std::FILE* stream, const char* text, std::size_t size) {
+  // Ignored around this write alone: the output's own pipe still ends the
+  // program by SIGPIPE when its reader has gone, as for any other writer.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  const bool ignored = sigaction(SIGPIPE, &ignore, &previous) == 0;
+  const int fd = fileno(stream);
+  for (std::size_t put = 0; put < size;) {
+    const ssize_t n = write(fd, text + put, size - put);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    put += static_cast<std::size_t>(n);
+  }
+  if (ignored) (void)sigaction(SIGPIPE, &previous, nullptr);
+}
+
+#endif
+
 std::FILE* open_input(const char* name) {
-  std::FILE* input = name != nullptr ? std::fopen(name, "rb") : nullptr;
+  const int given = descriptor_named(name);
+  std::FILE* input = given >= 0        ? stream_of_descriptor(given, "rb")
+                     : name != nullptr ? std::fopen(name, "rb")
+                                       : nullptr;
   FileStatus status;
   if (input != nullptr && status_of(input, status) && status.kind == kDirectory) {
     (void)std::fclose(input);
@@ -139,6 +235,8 @@ std::FILE* open_input(const char* name) {
 
 std::FILE* open_output(const char* name) {
   if (name == nullptr) return nullptr;
+  const int given = descriptor_named(name);
+  if (given >= 0) return stream_of_descriptor(given, "wb");
   const int fd = open_for_writing(name);
   if (fd < 0) return nullptr;
   std::FILE* output = stream_of_fd(fd);
@@ -146,7 +244,8 @@ std::FILE* open_output(const char* name) {
   return output;
 }
 
-int truncate_output(std::FILE* output) {
+int truncate_output(const char* name, std::FILE* output) {
+  if (descriptor_named(name) >= 0) return 0;
   FileStatus status;
   if (!status_of(output, status)) return -1;
   if (status.kind != kRegular) return 0;
@@ -159,17 +258,12 @@ bool same_file(std::FILE* a, std::FILE* b) {
   return status_of(a, a_status) && status_of(b, b_status) && same_identity(a_status, b_status);
 }
 
-bool is_standard_output(std::FILE* stream) {
-  FileStatus stream_status;
-  FileStatus output_status;
-  return status_of(stream, stream_status) && stdout_status(output_status) &&
-         same_identity(stream_status, output_status);
-}
-
 std::int64_t regular_file_length(std::FILE* stream) {
   FileStatus status;
   if (!status_of(stream, status) || status.kind != kRegular) return kLengthUnknown;
-  return status.length;
+  const std::int64_t position = tell_stream(stream);
+  if (position < 0) return kLengthUnknown;
+  return position < status.length ? status.length - position : 0;
 }
 
 }  // namespace wav2ima

@@ -1,6 +1,7 @@
-// What the driver asks of the file system beyond the C++ library: which file
-// an open stream is, what kind of file, and opening an output without
-// destroying it before it is known to be another file than the input.
+// What the driver asks of the file system beyond the C++ library: the names
+// of descriptors the program already holds, which file an open stream is and
+// what kind, opening an output without destroying it before it is known to be
+// another file than the input, and messages that cannot end the program.
 #ifndef WAV2IMA_APP_PLATFORM_H
 #define WAV2IMA_APP_PLATFORM_H
 
@@ -11,27 +12,46 @@ namespace wav2ima {
 
 constexpr std::int64_t kLengthUnknown = -1;
 
+// The descriptor that `name` stands for: 0, 1 and 2 for /dev/stdin,
+// /dev/stdout and /dev/stderr, N for /dev/fd/N and /proc/self/fd/N (as bash
+// and gawk read them). -1 for every other name, and for all names on Windows,
+// which has no such names.
+int descriptor_named(const char* name);
+
 // Opens `name` for binary reading; nullptr when it cannot be opened or is a
 // directory (which some systems let a program open and then read as empty).
+// A descriptor's name gives a stream over that descriptor as it is, at its
+// own position; nullptr when it is not open for reading.
 std::FILE* open_input(const char* name);
 
 // Opens `name` for binary writing, creating it when absent but keeping the
-// contents of an existing file (see truncate_output). nullptr on failure.
+// contents of an existing file (see truncate_output). A descriptor's name
+// gives a stream over that descriptor, writing at its position in its own
+// mode (appending after `>>`); nullptr when it is not open for writing.
 std::FILE* open_output(const char* name);
 
-// Empties a regular output file; other outputs (a pipe, a device) have
-// nothing to empty. 0 on success, -1 on failure.
-int truncate_output(std::FILE* output);
+// Empties the output opened from `name` when that is a regular file opened by
+// its name. Other outputs (a pipe, a device, a descriptor the program was
+// given) have nothing to empty, or must keep what is already there. 0 on
+// success, -1 on failure.
+int truncate_output(const char* name, std::FILE* output);
 
 // True when both streams are open on one file (one device and inode).
 bool same_file(std::FILE* a, std::FILE* b);
 
-// True when the stream is open on the file that standard output is.
-bool is_standard_output(std::FILE* stream);
+// True when every write to the stream goes to the end of its file, wherever
+// the stream stands (a descriptor opened by `>>`).
+bool appends(std::FILE* stream);
 
-// The length of a regular file; kLengthUnknown for anything else (a pipe, a
-// device), whose length cannot be known before it is read.
+// The bytes from the stream's position to the end of a regular file;
+// kLengthUnknown for anything else (a pipe, a device), whose length cannot be
+// known before it is read.
 std::int64_t regular_file_length(std::FILE* stream);
+
+// Writes `size` bytes of `text` in one write on the stream's descriptor, past
+// the stream's buffer, ignoring failure: a reader that has gone, a full
+// device or a closed descriptor neither stops nor signals the program.
+void write_message(std::FILE* stream, const char* text, std::size_t size);
 
 }  // namespace wav2ima
 

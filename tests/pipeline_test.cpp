@@ -63,7 +63,7 @@ TEST_F(Pipelines, StandardStreams) {
     write_file(dir / "in.ima", kFour7F);
     RunOptions options;
     options.stdin_from = row.pipe_in ? row.input : "";
-    options.stdout_pipe = row.pipe_out;
+    options.stdout_channel = row.pipe_out ? Channel::kPipe : Channel::kFile;
     const std::string input = row.pipe_in ? "/dev/stdin" : row.input;
     const RunResult run = run_program(row.program, {input, row.output}, dir.path, options);
     EXPECT_EQ(run.status, 0);
@@ -71,6 +71,101 @@ TEST_F(Pipelines, StandardStreams) {
     EXPECT_EQ(to_stdout ? run.err : run.out, "converting " + input + "\n");
     EXPECT_EQ(to_stdout ? Bytes(run.out.begin(), run.out.end()) : read_file(dir / row.output),
               row.want);
+  }
+}
+
+// The shell's idioms around the descriptors the programs are given: each
+// name of a descriptor is that descriptor, at its own position and in its own
+// mode, and no message ever lands in the output's file.
+TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
+  const Bytes head = text("HEAD");
+  const Bytes tail = text("TAIL");
+  const Bytes decoded = wav_header(52, 16) + kDecoded7F;
+  const Bytes unknown = wav_header(0xFFFFFFFF, 0xFFFFFFFF) + kDecoded7F;
+  const std::string said = "converting in.wav\n";
+  const RunOptions sockets{.stdin_from = "in.wav",
+                           .stdin_channel = Channel::kSocket,
+                           .stdout_channel = Channel::kSocket};
+  const RunOptions gone{.stdout_channel = Channel::kPipeWithoutReader};
+  const std::string skip4 = "dd bs=4 count=1 of=/dev/null 2>/dev/null; ";
+  struct Row {
+    const char* name;
+    std::string command;
+    int want_status;
+    std::string want_err;
+    const char* result;  // the file the row's output lands in; "" for standard output
+    Bytes want;
+    std::string want_out = "";  // when the output is a file
+    const RunOptions* options = nullptr;
+  };
+  const std::string pipe_said = "converting /dev/stdin\n";
+  const Row rows[] = {
+      {"append", "printf HEAD > f; $W in.wav /dev/stdout >> f", 0, said, "f", head + kFour7F},
+      {"group", "{ $W in.wav /dev/stdout; $W in.wav /proc/self/fd/1; } > f", 0, said + said, "f",
+       kFour7F + kFour7F},
+      {"text around", "{ printf HEAD; $W in.wav /dev/stdout; printf TAIL; } > f", 0, said, "f",
+       head + kFour7F + tail},
+      {"/dev/fd/N", "printf HEAD > f; $W in.wav /dev/fd/3 3>> f", 0, "", "f", head + kFour7F, said},
+      {"2>&1", "$W in.wav /dev/stdout > f 2>&1", 0, "", "f", kFour7F},
+      {"2>&1, failing", "$W text.txt /dev/stdout > f 2>&1", 1, "", "f", {}},
+      {"same file by >>", "$W c.wav /dev/stdout >> c.wav", 1, "can not open /dev/stdout\n", "c.wav",
+       example60()},
+      {"same file by <", "$W /dev/stdin c.wav < c.wav", 1, "can not open c.wav\n", "c.wav",
+       example60()},
+      {"input part-read", "{ " + skip4 + "$W /dev/stdin f; } < head.wav", 0, "", "f", kFour7F,
+       pipe_said},
+      {"ima2wav after text", "{ printf HEAD; $I in.ima /dev/stdout; } > f", 0,
+       "converting in.ima\n", "f", head + decoded},
+      {"ima2wav from a pipe between texts",
+       "{ printf HEAD; cat in.ima | $I /dev/stdin /dev/stdout; printf TAIL; } > f", 0, pipe_said,
+       "f", head + decoded + tail},
+      {"ima2wav from a pipe, appending",
+       "printf HEAD > f; cat in.ima | $I /dev/stdin /dev/stdout >> f", 0, pipe_said, "f",
+       head + unknown},
+      {"ima2wav input part-read, to a pipe",
+       "{ " + skip4 + "$I /dev/stdin /dev/stdout; } < head.ima | cat > f", 0, pipe_said, "f",
+       decoded},
+      {"sockets", "exec $W /dev/stdin /dev/stdout", 0, pipe_said, "", kFour7F, "", &sockets},
+      {"announcement to a full device", "$W in.wav f > /dev/full", 0, "", "f", kFour7F},
+      {"announcement to a closed stdout", "$W in.wav f >&-", 0, "", "f", kFour7F},
+      {"announcement to a pipe without reader", "exec $W in.wav f", 0, "", "f", kFour7F, "", &gone},
+      {"output to a pipe without reader: SIGPIPE",
+       "exec $W in.wav /dev/stdout",
+       128 + 13,
+       said,
+       "",
+       {},
+       "",
+       &gone},
+      {"64 KiB of stack", "ulimit -s 64; cat in.wav | $W /dev/stdin /dev/stdout | $I /dev/stdin f",
+       0, pipe_said, "f", decoded, pipe_said},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "in.wav", example60());
+    write_file(dir / "c.wav", example60());
+    write_file(dir / "head.wav", head + example60());
+    write_file(dir / "in.ima", kFour7F);
+    write_file(dir / "head.ima", head + kFour7F);
+    write_file(dir / "text.txt", text("not audio\n"));
+    // The programs by name, as a user types them.
+    std::string command = row.command;
+    for (const auto& [word, path] : {std::pair{"$W", WAV2IMA_PATH}, {"$I", IMA2WAV_PATH}}) {
+      for (std::size_t at; (at = command.find(word)) != std::string::npos;) {
+        command.replace(at, 2, std::string("'") + path + "'");
+      }
+    }
+    const RunResult run = run_program("/bin/sh", {"-c", command}, dir.path,
+                                      row.options != nullptr ? *row.options : RunOptions{});
+    EXPECT_EQ(run.status, row.want_status);
+    const bool to_stdout = *row.result == '\0';
+    EXPECT_EQ(to_stdout ? Bytes(run.out.begin(), run.out.end()) : read_file(dir / row.result),
+              row.want);
+    if (!to_stdout) {
+      EXPECT_EQ(run.out, row.want_out);
+    }
+    EXPECT_EQ(run.err, row.want_err);
   }
 }
 

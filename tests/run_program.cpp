@@ -10,6 +10,7 @@
 #else
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -63,7 +64,8 @@ HANDLE inheritable_file(const std::string& path) {
 int run_and_wait(const std::string& program, const std::vector<std::string>& args,
                  const std::string& cwd, const RunOptions& options, const std::string& out_path,
                  const std::string& err_path) {
-  if (options.file_size_limit >= 0 || !options.stdin_from.empty() || options.stdout_pipe) {
+  if (options.file_size_limit >= 0 || !options.stdin_from.empty() ||
+      options.stdout_channel != Channel::kFile) {
     throw std::runtime_error("run_program: a POSIX-only option on Windows");
   }
   std::wstring command = quoted(wide(program));
@@ -114,8 +116,12 @@ pid_t start_copier(int from, int to, int other_end) {
   return pid;
 }
 
-void open_pipe_fds(int ends[2]) {
-  if (pipe(ends) != 0) throw std::runtime_error("pipe");
+// ends[0] is read from and ends[1] written to, as for a pipe.
+void open_channel(Channel channel, int ends[2]) {
+  const bool socket = channel == Channel::kSocket;
+  if ((socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends)) != 0) {
+    throw std::runtime_error("pipe");
+  }
 }
 
 int run_and_wait(const std::string& program, const std::vector<std::string>& args,
@@ -132,17 +138,19 @@ int run_and_wait(const std::string& program, const std::vector<std::string>& arg
     const int file = open((cwd + "/" + options.stdin_from).c_str(), O_RDONLY);
     if (file < 0) throw std::runtime_error("open " + options.stdin_from);
     int ends[2];
-    open_pipe_fds(ends);
+    open_channel(options.stdin_channel, ends);
     copiers.push_back(start_copier(file, ends[1], ends[0]));
     (void)close(file);
     (void)close(ends[1]);
     in = ends[0];
   }
   int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (options.stdout_pipe) {
+  if (options.stdout_channel != Channel::kFile) {
     int ends[2];
-    open_pipe_fds(ends);
-    copiers.push_back(start_copier(ends[0], out, ends[1]));
+    open_channel(options.stdout_channel, ends);
+    if (options.stdout_channel != Channel::kPipeWithoutReader) {
+      copiers.push_back(start_copier(ends[0], out, ends[1]));
+    }
     (void)close(ends[0]);
     (void)close(out);
     out = ends[1];
@@ -156,6 +164,9 @@ int run_and_wait(const std::string& program, const std::vector<std::string>& arg
         (in >= 0 && dup2(in, 0) < 0)) {
       _exit(127);
     }
+    // A writer to a pipe whose reader has gone ends by SIGPIPE unless its
+    // parent ignored the signal; the test runner may have.
+    std::signal(SIGPIPE, SIG_DFL);
     if (options.file_size_limit >= 0) {
       // Ignored, the signal turns the over-long write into an EFBIG error.
       std::signal(SIGXFSZ, SIG_IGN);
@@ -170,11 +181,12 @@ int run_and_wait(const std::string& program, const std::vector<std::string>& arg
     if (fd >= 0) (void)close(fd);
   }
   int status = 0;
-  const bool exited = waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+  const bool ended = waitpid(pid, &status, 0) == pid;
   for (const pid_t copier : copiers)
     (void)waitpid(copier, nullptr, 0);
-  if (!exited) throw std::runtime_error("program did not exit normally");
-  return WEXITSTATUS(status);
+  if (ended && WIFEXITED(status)) return WEXITSTATUS(status);
+  if (ended && WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  throw std::runtime_error("program did not end");
 }
 
 #endif

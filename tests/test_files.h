@@ -60,9 +60,17 @@ struct TempDir {
 };
 
 struct RunResult {
-  int status;
+  int status;       // 128 + the signal's number when a signal ended the program, as in sh
   std::string out;  // text-mode line ends read back as "\n"
   std::string err;
+};
+
+// What a standard stream of the program is connected to, besides a file.
+enum class Channel {
+  kFile,
+  kPipe,
+  kSocket,            // one end of a socket pair, as node's child processes get
+  kPipeWithoutReader  // its reader has gone before the program starts
 };
 
 // POSIX only: Windows has no file-size limit per process and names no pipe
@@ -70,11 +78,12 @@ struct RunResult {
 struct RunOptions {
   // 0 or more: every write past that many bytes of a file fails, as on a full disk.
   long file_size_limit = -1;
-  // When set, standard input is a pipe fed with this file's bytes (relative
-  // to the working directory) by another process.
+  // When set, standard input is a pipe or socket fed with this file's bytes
+  // (relative to the working directory) by another process.
   std::string stdin_from = {};
-  // Standard output captured through a pipe instead of a regular file.
-  bool stdout_pipe = false;
+  Channel stdin_channel = Channel::kPipe;
+  // A pipe or socket is copied to the captured file by another process.
+  Channel stdout_channel = Channel::kFile;
 };
 
 // Runs `program` with `args` in directory `cwd`, capturing both output streams.
