@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "adpcm/quantiser.h"
-#include "adpcm/stream_io.h"
+#include "platform/stream_io.h"
 
 namespace wav2ima {
 

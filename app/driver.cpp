@@ -5,8 +5,9 @@
 #include <cstdlib>
 
 #include "adpcm/encoder.h"
-#include "app/pipe_input.h"
-#include "app/platform.h"
+#include "platform/files.h"
+#include "platform/messages.h"
+#include "platform/pipe_view.h"
 #include "wave/chunk_walk.h"
 #include "wave/ima_to_wave.h"
 

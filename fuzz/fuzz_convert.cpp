@@ -16,7 +16,7 @@
 #endif
 
 #include "adpcm/encoder.h"
-#include "adpcm/stream_io.h"
+#include "platform/stream_io.h"
 #include "wave/chunk_walk.h"
 
 using namespace wav2ima;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "adpcm/stream_io.h"
 #include "adpcm/tables.h"
+#include "platform/stream_io.h"
 #include "tests/test_files.h"
 
 using namespace wav2ima;

@@ -31,14 +31,14 @@ mutations=(
   'wave/chunk_walk.h@@kPlaceholderSizeMin = 0x7FFF0000@@kPlaceholderSizeMin = 0x7FFF0001'
   'wave/ima_to_wave.cpp@@  if (length_known && data_size == promised) return 0;@@  return 0;'
   'app/driver.cpp@@return {stdout_free ? stdout : failure, failure};@@return {stdout_free ? stdout : stderr, failure};'
-  'app/platform.cpp@@  if (descriptor_named(name) >= 0) return 0;@@'
-  'app/platform.cpp@@const bool ignored = sigaction(SIGPIPE, &ignore, &previous) == 0;@@const bool ignored = false;'
-  'app/platform.cpp@@return position < status.length ? status.length - position : 0;@@return status.length;'
-  'app/pipe_input.cpp@@const bool at_start = tell_stream(input) == 0;@@const bool at_start = tell_stream(input) >= 0;'
+  'platform/files.cpp@@  if (descriptor_named(name) >= 0) return 0;@@'
+  'platform/messages.cpp@@const bool ignored = sigaction(SIGPIPE, &ignore, &previous) == 0;@@const bool ignored = false;'
+  'platform/files.cpp@@return position < status.length ? status.length - position : 0;@@return status.length;'
+  'platform/pipe_view.cpp@@const bool at_start = tell_stream(input) == 0;@@const bool at_start = tell_stream(input) >= 0;'
   'wave/ima_to_wave.cpp@@output_appends ? -1 : tell_stream(output)@@tell_stream(output)'
   'app/driver.cpp@@output == nullptr || same_file(input, output) ||@@output == nullptr ||'
-  'app/platform.cpp@@status_of(input, status) && status.kind == kDirectory@@status_of(input, status) && false'
-  'app/pipe_input.cpp@@return kBlockBuffers * buffer_size + buffer_size + kLookBack;@@return kBlockBuffers * buffer_size + kLookBack;'
+  'platform/files.cpp@@status_of(input, status) && status.kind == kDirectory@@status_of(input, status) && false'
+  'platform/pipe_view.cpp@@return kBlockBuffers * buffer_size + buffer_size + kLookBack;@@return kBlockBuffers * buffer_size + kLookBack;'
 )
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wav2ima-mutants-XXXXXX")

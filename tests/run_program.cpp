@@ -61,16 +61,16 @@ HANDLE inheritable_file(const std::string& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-int run_and_wait(const std::string& program, const std::vector<std::string>& args,
-                 const std::string& cwd, const RunOptions& options, const std::string& out_path,
+int run_and_wait(const std::vector<std::string>& words, const std::string& cwd,
+                 const RunOptions& options, const std::string& out_path,
                  const std::string& err_path) {
   if (options.file_size_limit >= 0 || !options.stdin_from.empty() ||
       options.stdout_channel != Channel::kFile) {
     throw std::runtime_error("run_program: a POSIX-only option on Windows");
   }
-  std::wstring command = quoted(wide(program));
-  for (const std::string& arg : args)
-    command += L" " + quoted(wide(arg));
+  std::wstring command;
+  for (const std::string& word : words)
+    command += (command.empty() ? L"" : L" ") + quoted(wide(word));
   const HANDLE out = inheritable_file(out_path);
   const HANDLE err = inheritable_file(err_path);
   STARTUPINFOW startup{};
@@ -84,7 +84,7 @@ int run_and_wait(const std::string& program, const std::vector<std::string>& arg
                                       wide(cwd).c_str(), &startup, &process);
   CloseHandle(out);
   CloseHandle(err);
-  if (!started) throw std::runtime_error("CreateProcess " + program);
+  if (!started) throw std::runtime_error("CreateProcess " + words[0]);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 0;
   GetExitCodeProcess(process.hProcess, &status);
@@ -124,12 +124,11 @@ void open_channel(Channel channel, int ends[2]) {
   }
 }
 
-int run_and_wait(const std::string& program, const std::vector<std::string>& args,
-                 const std::string& cwd, const RunOptions& options, const std::string& out_path,
-                 const std::string& err_path) {
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
+int run_and_wait(std::vector<std::string> words, const std::string& cwd, const RunOptions& options,
+                 const std::string& out_path, const std::string& err_path) {
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
   argv.push_back(nullptr);
 
   std::vector<pid_t> copiers;
@@ -174,7 +173,7 @@ int run_and_wait(const std::string& program, const std::vector<std::string>& arg
                          static_cast<rlim_t>(options.file_size_limit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   for (const int fd : {in, out, err}) {
@@ -191,13 +190,30 @@ int run_and_wait(const std::string& program, const std::vector<std::string>& arg
 
 #endif
 
+RunResult run_words(const std::vector<std::string>& words, const std::string& cwd,
+                    const RunOptions& options) {
+  TempDir capture;
+  const std::string out_path = capture / "stdout";
+  const std::string err_path = capture / "stderr";
+  const int status = run_and_wait(words, cwd, options, out_path, err_path);
+  return {status, slurp(out_path), slurp(err_path)};
+}
+
 }  // namespace
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& cwd, const RunOptions& options) {
-  TempDir capture;
-  const std::string out_path = capture / "stdout";
-  const std::string err_path = capture / "stderr";
-  const int status = run_and_wait(program, args, cwd, options, out_path, err_path);
-  return {status, slurp(out_path), slurp(err_path)};
+  std::vector<std::string> words = program_words(program);
+  words.insert(words.end(), args.begin(), args.end());
+  return run_words(words, cwd, options);
+}
+
+RunResult run_shell(std::string command, const std::string& cwd, const RunOptions& options) {
+  for (const auto& [word, path] :
+       {std::pair{"$W", WAV2IMA_PATH}, {"$I", IMA2WAV_PATH}, {"$G", WAVGEN_PATH}}) {
+    for (std::size_t at; (at = command.find(word)) != std::string::npos;) {
+      command.replace(at, 2, shell_words(path));
+    }
+  }
+  return run_words({"/bin/sh", "-c", command}, cwd, options);
 }

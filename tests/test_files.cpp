@@ -1,11 +1,13 @@
 #include "tests/test_files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
-#include "adpcm/stream_io.h"
+#include "platform/pipe_view.h"
+#include "platform/stream_io.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -119,6 +121,33 @@ std::string full_device() {
 #else
   return "/dev/full";
 #endif
+}
+
+std::vector<std::string> program_words(const std::string& program) {
+  std::vector<std::string> words;
+  const std::string emulator = WAV2IMA_EMULATOR;  // words between '|'
+  for (std::size_t start = 0; start < emulator.size();) {
+    const std::size_t end = std::min(emulator.find('|', start), emulator.size());
+    words.push_back(emulator.substr(start, end - start));
+    start = end + 1;
+  }
+  words.push_back(program);
+  return words;
+}
+
+std::string shell_words(const std::string& program) {
+  std::string command;
+  for (const std::string& word : program_words(program)) {
+    command += (command.empty() ? "'" : " '") + word + "'";
+  }
+  return command;
+}
+
+bool skipped_without_pipe_view() {
+  if (pipes_readable_as_files()) return false;
+  std::printf(
+      "skipped: this C library has neither fopencookie nor funopen to read a pipe as a file\n");
+  return true;
 }
 
 bool skipped_on_windows(const char* why) {

@@ -86,8 +86,22 @@ struct RunOptions {
   Channel stdout_channel = Channel::kFile;
 };
 
+// The words that start `program`: under an emulator (a cross build run by
+// qemu-user) the emulator's words come first.
+std::vector<std::string> program_words(const std::string& program);
+// The same as a piece of a shell command, each word quoted.
+std::string shell_words(const std::string& program);
+
+// Skips a row or test that needs pipes read as files where the C library
+// cannot make that view: says why and returns true.
+bool skipped_without_pipe_view();
+
 // Runs `program` with `args` in directory `cwd`, capturing both output streams.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& cwd, const RunOptions& options = {});
+
+// Runs a POSIX shell command line in which $W, $I and $G stand for wav2ima,
+// ima2wav and wavgen.
+RunResult run_shell(std::string command, const std::string& cwd, const RunOptions& options = {});
 
 #endif  // WAV2IMA_TESTS_TEST_FILES_H

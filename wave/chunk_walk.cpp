@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "adpcm/encoder.h"
-#include "adpcm/stream_io.h"
+#include "platform/stream_io.h"
 
 namespace wav2ima {
 

@@ -1,7 +1,7 @@
 #include "wave/ima_to_wave.h"
 
 #include "adpcm/decoder.h"
-#include "adpcm/stream_io.h"
+#include "platform/stream_io.h"
 #include "wave/canonical_header.h"
 
 namespace wav2ima {

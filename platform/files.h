@@ -1,9 +1,9 @@
 // What the driver asks of the file system beyond the C++ library: the names
 // of descriptors the program already holds, which file an open stream is and
-// what kind, opening an output without destroying it before it is known to be
-// another file than the input, and messages that cannot end the program.
-#ifndef WAV2IMA_APP_PLATFORM_H
-#define WAV2IMA_APP_PLATFORM_H
+// what kind, and opening an output without destroying it before it is known
+// to be another file than the input.
+#ifndef WAV2IMA_PLATFORM_FILES_H
+#define WAV2IMA_PLATFORM_FILES_H
 
 #include <cstdint>
 #include <cstdio>
@@ -48,11 +48,6 @@ bool appends(std::FILE* stream);
 // known before it is read.
 std::int64_t regular_file_length(std::FILE* stream);
 
-// Writes `size` bytes of `text` in one write on the stream's descriptor, past
-// the stream's buffer, ignoring failure: a reader that has gone, a full
-// device or a closed descriptor neither stops nor signals the program.
-void write_message(std::FILE* stream, const char* text, std::size_t size);
-
 }  // namespace wav2ima
 
-#endif  // WAV2IMA_APP_PLATFORM_H
+#endif  // WAV2IMA_PLATFORM_FILES_H

@@ -1,8 +1,8 @@
 // The stream calls whose names differ between POSIX and Windows, for the
 // encoder, the decoder and the chunk walk: byte reads and writes without the
 // stream lock, and seek and tell with 64-bit offsets.
-#ifndef WAV2IMA_ADPCM_STREAM_IO_H
-#define WAV2IMA_ADPCM_STREAM_IO_H
+#ifndef WAV2IMA_PLATFORM_STREAM_IO_H
+#define WAV2IMA_PLATFORM_STREAM_IO_H
 
 #include <cstdint>
 #include <cstdio>
@@ -55,4 +55,4 @@ inline std::int64_t tell_stream(std::FILE* stream) {
 
 }  // namespace wav2ima
 
-#endif  // WAV2IMA_ADPCM_STREAM_IO_H
+#endif  // WAV2IMA_PLATFORM_STREAM_IO_H

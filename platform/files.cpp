@@ -1,6 +1,6 @@
-#include "app/platform.h"
+#include "platform/files.h"
 
-#include "adpcm/stream_io.h"
+#include "platform/stream_io.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstring>
 #include <initializer_list>
 #endif
@@ -174,11 +173,6 @@ bool appends(std::FILE* /*stream*/) {
   return false;
 }
 
-// No signal stops a Windows program whose reader has gone.
-void write_message(std::FILE* stream, const char* text, std::size_t size) {
-  (void)_write(_fileno(stream), text, static_cast<unsigned>(size));
-}
-
 #else
 
 int descriptor_named(const char* name) {
@@ -198,24 +192,6 @@ int descriptor_named(const char* name) {
 bool appends(std::FILE* stream) {
   const int flags = fcntl(fileno(stream), F_GETFL);
   return flags >= 0 && (flags & O_APPEND) != 0;
-}
-
-void write_message(std::FILE* stream, const char* text, std::size_t size) {
-  // Ignored around this write alone: the output's own pipe still ends the
-  // program by SIGPIPE when its reader has gone, as for any other writer.
-  struct sigaction ignore {};
-  struct sigaction previous {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  const bool ignored = sigaction(SIGPIPE, &ignore, &previous) == 0;
-  const int fd = fileno(stream);
-  for (std::size_t put = 0; put < size;) {
-    const ssize_t n = write(fd, text + put, size - put);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    put += static_cast<std::size_t>(n);
-  }
-  if (ignored) (void)sigaction(SIGPIPE, &previous, nullptr);
 }
 
 #endif

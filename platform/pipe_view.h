@@ -13,8 +13,8 @@
 //   recently passed         replayed from the bytes kept of the recent past
 //   the end (SEEK_END)      the rest of the pipe is read and discarded
 //   further back            fails, as a seek on the pipe itself would
-#ifndef WAV2IMA_APP_PIPE_INPUT_H
-#define WAV2IMA_APP_PIPE_INPUT_H
+#ifndef WAV2IMA_PLATFORM_PIPE_VIEW_H
+#define WAV2IMA_PLATFORM_PIPE_VIEW_H
 
 #include <cstddef>
 #include <cstdio>
@@ -29,6 +29,10 @@ namespace wav2ima {
 // stream can be made; the input is then left open and untouched.
 std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size);
 
+// True where the C library lets the view be made; elsewhere (Windows) a pipe
+// is kept as it is, and the walk's first seek fails on it.
+bool pipes_readable_as_files();
+
 }  // namespace wav2ima
 
-#endif  // WAV2IMA_APP_PIPE_INPUT_H
+#endif  // WAV2IMA_PLATFORM_PIPE_VIEW_H

@@ -1,8 +1,12 @@
-#include "app/pipe_input.h"
+#include "platform/pipe_view.h"
 
-#include "adpcm/stream_io.h"
+#include "platform/stream_io.h"
 
-#if defined(__GLIBC__)
+// The view needs a C library that lets a program make a stream of its own
+// functions: fopencookie (glibc, musl) or funopen (macOS, the BSDs, libbsd),
+// as the build found them.
+#if defined(WAV2IMA_HAVE_FOPENCOOKIE) || defined(WAV2IMA_HAVE_FUNOPEN)
+#define WAV2IMA_PIPE_VIEW 1
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -17,7 +21,7 @@
 
 namespace wav2ima {
 
-#if defined(__GLIBC__)
+#if defined(WAV2IMA_PIPE_VIEW)
 
 namespace {
 
@@ -25,7 +29,6 @@ namespace {
 // 64 KiB wakes the writer so often that the pipe cost half again the time of
 // the same file; four buffers a read brought it near the file's time.
 constexpr std::size_t kBlockBuffers = 4;
-constexpr int kPipeCapacity = 1 << 20;
 // The format chunk's test reads 16 bytes and may step back up to 15.
 constexpr std::size_t kLookBack = 64;
 
@@ -71,8 +74,9 @@ ssize_t receive(PipeInput& pipe) {
   return got;
 }
 
-ssize_t read_pipe(void* cookie, char* buffer, std::size_t size) {
-  PipeInput& pipe = *static_cast<PipeInput*>(cookie);
+// Serves up to `size` bytes from the reader's offset. Returns the count, 0
+// at the end of the pipe, -1 on an error.
+ssize_t read_view(PipeInput& pipe, char* buffer, std::size_t size) {
   // Nothing to replay: take more from the pipe. Bytes a forward move stepped
   // over pass through the history; those beyond it are replayed from there.
   while (pipe.position >= pipe.received) {
@@ -95,8 +99,9 @@ int drain(PipeInput& pipe) {
   return 0;
 }
 
-int seek_pipe(void* cookie, off64_t* offset, int whence) {
-  PipeInput& pipe = *static_cast<PipeInput*>(cookie);
+// Moves the reader to `offset` from `whence`. 0 with `target` set to the new
+// offset, or -1 with errno set.
+int seek_view(PipeInput& pipe, std::int64_t offset, int whence, std::int64_t& target) {
   std::int64_t base = 0;
   if (whence == SEEK_CUR) base = pipe.position;
   if (whence == SEEK_END) {
@@ -105,22 +110,21 @@ int seek_pipe(void* cookie, off64_t* offset, int whence) {
   }
   // untrusted size: the walk's targets are checked offsets; anything that
   // would overflow or fall before the start is refused.
-  if ((*offset > 0 && base > std::numeric_limits<std::int64_t>::max() - *offset) ||
-      base + *offset < 0) {
+  if ((offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset) ||
+      base + offset < 0) {
     errno = EINVAL;
     return -1;
   }
-  const std::int64_t target = base + *offset;
+  target = base + offset;
   if (target < pipe.received - static_cast<std::int64_t>(pipe.size)) {
     errno = ESPIPE;  // forgotten already, as for the pipe itself
     return -1;
   }
   pipe.position = target;
-  *offset = target;
   return 0;
 }
 
-int close_pipe(void* cookie) {
+int close_view(void* cookie) {
   auto* pipe = static_cast<PipeInput*>(cookie);
   const int result = std::fclose(pipe->source);
   std::free(pipe->history);
@@ -128,8 +132,48 @@ int close_pipe(void* cookie) {
   return result;
 }
 
-// A new stream over the pipe's bytes, through the one call outside the C++
-// library: glibc's fopencookie. BSD and macOS offer the same as funopen.
+#if defined(WAV2IMA_HAVE_FOPENCOOKIE)
+
+// glibc and musl: the stream's functions take sizes and a pointer to the
+// offset. (The other side is funopen's.)
+ssize_t cookie_read(void* cookie, char* buffer, std::size_t size) {
+  return read_view(*static_cast<PipeInput*>(cookie), buffer, size);
+}
+
+int cookie_seek(void* cookie, off_t* offset, int whence) {
+  std::int64_t target = 0;
+  if (seek_view(*static_cast<PipeInput*>(cookie), *offset, whence, target) != 0) return -1;
+  *offset = static_cast<off_t>(target);
+  return 0;
+}
+
+std::FILE* stream_of_view(PipeInput* pipe) {
+  return fopencookie(pipe, "rb",
+                     cookie_io_functions_t{cookie_read, nullptr, cookie_seek, close_view});
+}
+
+#else
+
+// macOS, the BSDs and libbsd: the stream's functions take int sizes and
+// return the new offset. (The other side is fopencookie's.)
+int funopen_read(void* cookie, char* buffer, int size) {
+  return static_cast<int>(
+      read_view(*static_cast<PipeInput*>(cookie), buffer, static_cast<std::size_t>(size)));
+}
+
+off_t funopen_seek(void* cookie, off_t offset, int whence) {
+  std::int64_t target = 0;
+  if (seek_view(*static_cast<PipeInput*>(cookie), offset, whence, target) != 0) return -1;
+  return static_cast<off_t>(target);
+}
+
+std::FILE* stream_of_view(PipeInput* pipe) {
+  return funopen(pipe, funopen_read, nullptr, funopen_seek, close_view);
+}
+
+#endif
+
+// A new stream over the pipe's bytes, which takes the input over.
 std::FILE* pipe_view(std::FILE* input, std::size_t buffer_size) {
   // malloc, not new: the programs need nothing of the C++ runtime library.
   auto* pipe = static_cast<PipeInput*>(std::malloc(sizeof(PipeInput)));
@@ -143,14 +187,14 @@ std::FILE* pipe_view(std::FILE* input, std::size_t buffer_size) {
                     .block = kBlockBuffers * buffer_size,
                     .size = size,
                     .history = static_cast<unsigned char*>(std::malloc(size))};
-  // Room for the writer to run blocks ahead. Refused (over the system's
-  // pipe-max-size, or not a pipe at all), it costs only speed.
+#if defined(F_SETPIPE_SZ)
+  // Room for the writer to run blocks ahead (Linux alone can be asked).
+  // Refused (over the system's pipe-max-size, or not a pipe at all), it
+  // costs only speed.
+  constexpr int kPipeCapacity = 1 << 20;
   (void)fcntl(pipe->fd, F_SETPIPE_SZ, kPipeCapacity);
-  std::FILE* view = nullptr;
-  if (pipe->history != nullptr) {
-    view =
-        fopencookie(pipe, "rb", cookie_io_functions_t{read_pipe, nullptr, seek_pipe, close_pipe});
-  }
+#endif
+  std::FILE* view = pipe->history != nullptr ? stream_of_view(pipe) : nullptr;
   if (view == nullptr) {
     std::free(pipe->history);
     std::free(pipe);
@@ -160,17 +204,25 @@ std::FILE* pipe_view(std::FILE* input, std::size_t buffer_size) {
 
 }  // namespace
 
+bool pipes_readable_as_files() {
+  return true;
+}
+
 #else
 
 namespace {
 
-// Windows names no pipe as a file: the input is kept as it is, and the
-// walk's first seek fails on it, as on a pipe without this view.
+// Without either call (Windows) the input is kept as it is, and the walk's
+// first seek fails on a pipe.
 std::FILE* pipe_view(std::FILE* input, std::size_t /*buffer_size*/) {
   return input;
 }
 
 }  // namespace
+
+bool pipes_readable_as_files() {
+  return false;
+}
 
 #endif
 
