@@ -11,9 +11,12 @@
 #   ffmpeg-decode     ffmpeg decoding its own IMA ADPCM WAV of IN to PCM, if
 #                     ffmpeg is installed
 #   baseline-ima2wav  ima2wav built from $BASELINE, if set
+# and, with WASI set to a WASI build folder, both WebAssembly programs run
+# by node (wasi, wasi-ima2wav).
 #
 #   bench/throughput.sh [SIZE_MIB] [ROUNDS] [KIND]     (defaults: 256 5 sweep)
 #   BASELINE=HEAD~1 bench/throughput.sh                 (an earlier design beside it)
+#   WASI=build-wasi bench/throughput.sh                 (the WASI build in node beside it)
 #
 # Prints the median MB/s (10^6 bytes of WAV input per second) of each, its
 # time relative to wav2ima, and the peak resident set of each converter.
@@ -62,6 +65,15 @@ if [ -n "${BASELINE:-}" ]; then
   decoders+=(baseline-ima2wav)
 fi
 
+if [ -n "${WASI:-}" ]; then
+  # node's WASI sees the working directory alone: the files go by their names in it.
+  run_wasi="env -C '$work' node '$PWD/tools/wasi-run.mjs'"
+  command[wasi]="$run_wasi '$PWD/$WASI/wav2ima.wasm' in.wav wasi.ima"
+  command[wasi-ima2wav]="$run_wasi '$PWD/$WASI/ima2wav.wasm' wav2ima.ima wasi-ima2wav.wav"
+  tools+=(wasi)
+  decoders+=(wasi-ima2wav)
+fi
+
 bytes=$((size_mib * 1024 * 1024))
 build-bench/wavgen "$kind" $(((bytes - 44) / 4)) "$work/in.wav"
 bytes=$(stat -c %s "$work/in.wav")
@@ -89,10 +101,11 @@ for ((r = 1; r <= rounds; r++)); do
     times[$tool]+="$(seconds "${command[$tool]}") "
   done
 done
-for tool in wav2ima-pipe plain ${BASELINE:+baseline}; do
+for tool in wav2ima-pipe plain ${BASELINE:+baseline} ${WASI:+wasi}; do
   cmp "$work/wav2ima.ima" "$work/$tool.ima"
 done
 [ -z "${BASELINE:-}" ] || cmp "$work/ima2wav.wav" "$work/baseline-ima2wav.wav"
+[ -z "${WASI:-}" ] || cmp "$work/ima2wav.wav" "$work/wasi-ima2wav.wav"
 
 printf '%s MiB %s WAV, %s rounds, %s\n' "$size_mib" "$kind" "$rounds" \
   "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"

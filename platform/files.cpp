@@ -119,6 +119,15 @@ int fd_of(std::FILE* stream) {
   return fileno(stream);
 }
 
+#if defined(__wasi__)
+
+// Never called: WASI names no descriptor as a file and cannot copy one.
+std::FILE* stream_of_descriptor(int /*fd*/, const char* /*mode*/) {
+  return nullptr;
+}
+
+#else
+
 // A stream over a copy of the descriptor: the copy shares the file's
 // position and mode with the one the program was given, and closing it
 // leaves that one open. nullptr when the descriptor is not open in the
@@ -150,6 +159,7 @@ bool parse_descriptor(const char* digits, int& fd) {
 }
 
 #endif
+#endif
 
 bool status_of(std::FILE* stream, FileStatus& status) {
   return status_of(fd_of(stream), status);
@@ -161,16 +171,12 @@ bool same_identity(const FileStatus& a, const FileStatus& b) {
 
 }  // namespace
 
-#if defined(_WIN32)
+#if defined(_WIN32) || defined(__wasi__)
 
-// Windows names no descriptor as a file: "/dev/stdout" is an ordinary name.
+// Windows and WASI name no descriptor as a file: "/dev/stdout" is an
+// ordinary name.
 int descriptor_named(const char* /*name*/) {
   return -1;
-}
-
-// Outputs are opened by name, never in append mode.
-bool appends(std::FILE* /*stream*/) {
-  return false;
 }
 
 #else
@@ -188,6 +194,17 @@ int descriptor_named(const char* name) {
   }
   return -1;
 }
+
+#endif
+
+#if defined(_WIN32)
+
+// Outputs are opened by name, never in append mode.
+bool appends(std::FILE* /*stream*/) {
+  return false;
+}
+
+#else
 
 bool appends(std::FILE* stream) {
   const int flags = fcntl(fileno(stream), F_GETFL);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <string_view>
 
 #include "platform/pipe_view.h"
 #include "platform/stream_io.h"
@@ -147,6 +148,12 @@ bool skipped_without_pipe_view() {
   if (pipes_readable_as_files()) return false;
   std::printf(
       "skipped: this C library has neither fopencookie nor funopen to read a pipe as a file\n");
+  return true;
+}
+
+bool skipped_under_wasi(const char* why) {
+  if (std::string_view(PROGRAMS_SYSTEM) != "WASI") return false;
+  std::printf("skipped under WASI: %s\n", why);
   return true;
 }
 

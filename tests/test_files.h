@@ -48,6 +48,8 @@ std::string full_device();
 // A row of a table that this platform cannot express: on Windows, says why
 // it is skipped and returns true; elsewhere false.
 bool skipped_on_windows(const char* why);
+// The same for programs built for WASI (run by node from a native build).
+bool skipped_under_wasi(const char* why);
 
 // A fresh directory under the system's temporary directory, removed with it.
 struct TempDir {

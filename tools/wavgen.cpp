@@ -3,6 +3,7 @@
 // only: the same bytes on every machine.
 //
 //   wavgen sweep|noise|square|silence FRAMES OUT.wav
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,10 +17,12 @@ using namespace wav2ima;
 namespace {
 
 int write_samples(std::FILE* out, Generator& g) {
-  constexpr std::uint64_t kBlockFrames = 4096;
+  constexpr std::size_t kBlockFrames = 4096;
   unsigned char block[kBlockFrames * 4];
   while (g.frame < g.frames) {
-    const std::uint64_t n = g.frames - g.frame < kBlockFrames ? g.frames - g.frame : kBlockFrames;
+    // At most a block: fits a 32-bit size_t too.
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(g.frames - g.frame, kBlockFrames));
     next_frame_bytes(g, block, n);
     if (std::fwrite(block, 4, n, out) != n) return -1;
   }
