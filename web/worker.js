@@ -81,7 +81,8 @@ onmessage = async ({ data: { program, inputName, outputName, bytes } }) => {
     ConsoleStdout.lineBuffered(say),
     new PreopenDirectory('.', folder),
   ];
-  const wasi = new WASI([program, inputName, outputName], [], fds);
+  // The shim logs every call to the console unless told not to.
+  const wasi = new WASI([program, inputName, outputName], [], fds, { debug: false });
   let status;
   try {
     const instance = await WebAssembly.instantiate(await programs[program], {
