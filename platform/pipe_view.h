@@ -1,4 +1,5 @@
-// Input from a pipe, a FIFO or a terminal, read as if it were a regular file.
+// Input from a pipe, a FIFO, a socket or a terminal, or a file the program
+// was given part-read, read as if it were a regular file of its own.
 //
 // The chunk walk seeks: to offset 0 at the start, forward over chunks it
 // steps past, back a few bytes after a format chunk shorter than the bytes it
@@ -22,8 +23,8 @@
 namespace wav2ima {
 
 // Gives the buffer `buffer` of `size` bytes to a stream reading the input's
-// bytes from its current position, taken as offset 0. An input that can seek
-// standing at offset 0 is that stream itself. Any other input (a pipe, or a
+// bytes from its current position, taken as offset 0. An input that stands at
+// offset 0 and can seek is that stream itself. Any other input (a pipe, or a
 // file the program was given part-read) gets a new stream that takes it over
 // (closing the new stream closes the input too). Returns nullptr when no such
 // stream can be made; the input is then left open and untouched.
