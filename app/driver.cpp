@@ -36,20 +36,23 @@ const char* printable(const char* name) {
   return name != nullptr ? name : "(null)";
 }
 
-// Where the messages go: never into the output's file, which holds nothing
-// but its stream (`2>&1`, `/dev/stdout > f`). The announcement moves to
-// standard error when standard output is that file; a null stream says
-// nothing.
+// Where the messages go: never into a file the run reads or writes (`2>&1`,
+// `/dev/stdout > f`, `>> in.wav`), which holds nothing but its own bytes. The
+// announcement moves to standard error when standard output is such a file; a
+// null stream says nothing. A terminal shows messages and keeps none.
 struct MessageStreams {
   std::FILE* announcement;
   std::FILE* failure;
 };
 
-MessageStreams message_streams(std::FILE* output) {
-  const bool stdout_free = output == nullptr || !same_file(stdout, output);
-  const bool stderr_free = output == nullptr || !same_file(stderr, output);
-  std::FILE* failure = stderr_free ? stderr : nullptr;
-  return {stdout_free ? stdout : failure, failure};
+bool kept_apart(std::FILE* stream, const FileIdentity& input, const FileIdentity& output) {
+  const FileIdentity file = identity_of(stream);
+  return file.terminal || (!same_file(file, input) && !same_file(file, output));
+}
+
+MessageStreams message_streams(const FileIdentity& input, const FileIdentity& output) {
+  std::FILE* failure = kept_apart(stderr, input, output) ? stderr : nullptr;
+  return {kept_apart(stdout, input, output) ? stdout : failure, failure};
 }
 
 // One write per message, so that lines of parallel runs never mix, and one
@@ -84,15 +87,27 @@ int run_conversion(int argc, char** argv, Convert convert) {
   const char* input_name = argc > 1 ? argv[1] : nullptr;
   const char* output_name = argc > 2 ? argv[2] : nullptr;
 
+  // Before anything is opened: a file of the run's own must never take the
+  // number of a closed standard stream and receive its messages.
+  guard_standard_descriptors();
   reset_encoder_state();
+  // An output named by its descriptor is a known file before the input is
+  // opened: not even the input's failure may be said into it.
+  const FileIdentity named_output = identity_of_descriptor(descriptor_named(output_name));
   std::FILE* input = open_input(input_name);
-  if (input == nullptr) return report_cannot_open(input_name, message_streams(nullptr));
+  if (input == nullptr) {
+    return report_cannot_open(input_name, message_streams(FileIdentity{}, named_output));
+  }
+  const FileIdentity input_file = identity_of(input);
   // Opened without truncation and compared by the open descriptors, so an
   // output that is the input itself (same name, a hard or symbolic link, even
-  // one made while this runs) is never emptied.
+  // one made while this runs) is never emptied. Only a stored file can be
+  // destroyed so: one socket or terminal both ways is used as `cat` uses it.
   std::FILE* output = open_output(output_name);
-  const MessageStreams messages = message_streams(output);
-  if (output == nullptr || same_file(input, output) || truncate_output(output_name, output) != 0) {
+  const FileIdentity output_file = output != nullptr ? identity_of(output) : named_output;
+  const MessageStreams messages = message_streams(input_file, output_file);
+  if (output == nullptr || (input_file.stored && same_file(input_file, output_file)) ||
+      truncate_output(output_name, output) != 0) {
     if (output != nullptr) (void)std::fclose(output);
     (void)std::fclose(input);
     return report_cannot_open(output_name, messages);

@@ -27,36 +27,27 @@ enum FileKind { kOtherKind, kDirectory, kRegular };
 struct FileStatus {
   FileKind kind;
   std::int64_t length;
-  // Which file it is, compared as a whole; a device may not say.
-  bool identified;
-  unsigned long long volume;
-  unsigned long long index;
+  // False for a file that says it is empty and yet holds bytes.
+  bool length_true;
+  FileIdentity identity;
 };
 
+}  // namespace
+
+// Windows: the C runtime's descriptors over the system's handles. POSIX and
+// WASI have the calls of the same names without the underscore.
 #if defined(_WIN32)
 
-// Windows identifies a file by its volume's serial number and its index on
-// the volume; st_ino is always 0 there and st_dev differs between calls.
-bool identity_of(HANDLE handle, FileStatus& status) {
-  BY_HANDLE_FILE_INFORMATION info;
-  status.identified =
-      handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
-  if (status.identified) {
-    status.volume = info.dwVolumeSerialNumber;
-    status.index =
-        (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  }
-  return status.identified;
+namespace {
+
+constexpr const char* kNullDevice = "NUL";
+
+int fd_of(std::FILE* stream) {
+  return _fileno(stream);
 }
 
-bool status_of(int fd, FileStatus& status) {
-  struct _stat64 stat_result;
-  if (fd < 0 || _fstat64(fd, &stat_result) != 0) return false;
-  const auto type = stat_result.st_mode & _S_IFMT;
-  status.kind = type == _S_IFDIR ? kDirectory : type == _S_IFREG ? kRegular : kOtherKind;
-  status.length = stat_result.st_size;
-  (void)identity_of(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), status);
-  return true;
+int open_null() {
+  return _open(kNullDevice, _O_RDWR | _O_BINARY);
 }
 
 int open_for_writing(const char* name) {
@@ -75,28 +66,50 @@ int truncate_fd(int fd) {
   return _chsize_s(fd, 0) == 0 ? 0 : -1;
 }
 
-int fd_of(std::FILE* stream) {
-  return _fileno(stream);
+// Windows identifies a file by its volume's serial number and its index on
+// the volume; st_ino is always 0 there and st_dev differs between calls.
+void identify(HANDLE handle, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  identity.known = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
+  if (!identity.known) return;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index =
+      (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
 }
 
-// Never called: Windows names no descriptor as a file.
-std::FILE* stream_of_descriptor(int /*fd*/, const char* /*mode*/) {
-  return nullptr;
+bool status_of(int fd, FileStatus& status) {
+  struct _stat64 stat_result;
+  if (fd < 0 || _fstat64(fd, &stat_result) != 0) return false;
+  const auto type = stat_result.st_mode & _S_IFMT;
+  status.kind = type == _S_IFDIR ? kDirectory : type == _S_IFREG ? kRegular : kOtherKind;
+  status.length = stat_result.st_size;
+  status.length_true = true;
+  status.identity = FileIdentity{};
+  identify(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), status.identity);
+  status.identity.stored = status.kind == kRegular;
+  status.identity.terminal = _isatty(fd) != 0;
+  return true;
+}
+
+}  // namespace
+
+// Outputs are opened by name, never in append mode.
+bool appends(std::FILE* /*stream*/) {
+  return false;
 }
 
 #else
 
-bool status_of(int fd, FileStatus& status) {
-  struct stat stat_result;
-  if (fd < 0 || fstat(fd, &stat_result) != 0) return false;
-  status.kind = S_ISDIR(stat_result.st_mode)   ? kDirectory
-                : S_ISREG(stat_result.st_mode) ? kRegular
-                                               : kOtherKind;
-  status.length = stat_result.st_size;
-  status.identified = true;
-  status.volume = stat_result.st_dev;
-  status.index = stat_result.st_ino;
-  return true;
+namespace {
+
+constexpr const char* kNullDevice = "/dev/null";
+
+int fd_of(std::FILE* stream) {
+  return fileno(stream);
+}
+
+int open_null() {
+  return open(kNullDevice, O_RDWR);
 }
 
 int open_for_writing(const char* name) {
@@ -115,18 +128,72 @@ int truncate_fd(int fd) {
   return ftruncate(fd, 0);
 }
 
-int fd_of(std::FILE* stream) {
-  return fileno(stream);
+// procfs and sysfs give their files a length of 0 and make the bytes as they
+// are read: one byte read at offset 0, leaving the position alone, tells.
+bool says_empty_but_holds_bytes(int fd, const struct stat& stat_result) {
+  unsigned char byte = 0;
+  return S_ISREG(stat_result.st_mode) && stat_result.st_size == 0 && pread(fd, &byte, 1, 0) == 1;
 }
 
-#if defined(__wasi__)
-
-// Never called: WASI names no descriptor as a file and cannot copy one.
-std::FILE* stream_of_descriptor(int /*fd*/, const char* /*mode*/) {
-  return nullptr;
+bool status_of(int fd, FileStatus& status) {
+  struct stat stat_result;
+  if (fd < 0 || fstat(fd, &stat_result) != 0) return false;
+  status.kind = S_ISDIR(stat_result.st_mode)   ? kDirectory
+                : S_ISREG(stat_result.st_mode) ? kRegular
+                                               : kOtherKind;
+  status.length = stat_result.st_size;
+  status.length_true = !says_empty_but_holds_bytes(fd, stat_result);
+  status.identity =
+      FileIdentity{true, S_ISREG(stat_result.st_mode) || S_ISBLK(stat_result.st_mode),
+                   isatty(fd) != 0, static_cast<unsigned long long>(stat_result.st_dev),
+                   static_cast<unsigned long long>(stat_result.st_ino)};
+  return true;
 }
+
+}  // namespace
+
+bool appends(std::FILE* stream) {
+  const int flags = fcntl(fileno(stream), F_GETFL);
+  return flags >= 0 && (flags & O_APPEND) != 0;
+}
+
+#endif
+
+// The names of descriptors. POSIX: the names bash and gawk read, each a copy
+// of the descriptor it names. Windows and WASI have no such names: every
+// name is a file's.
+#if defined(_WIN32) || defined(__wasi__)
+
+int descriptor_named(const char* /*name*/) {
+  return -1;
+}
+
+namespace {
+
+std::FILE* open_named(const char* name, const char* mode) {
+  return name != nullptr ? std::fopen(name, mode) : nullptr;
+}
+
+}  // namespace
 
 #else
+
+namespace {
+
+// The number that is all of `digits`, written as the system writes it:
+// decimal, no sign, no leading zero. False for anything else.
+bool parse_descriptor(const char* digits, int& fd) {
+  if (*digits == '\0' || (digits[0] == '0' && digits[1] != '\0')) return false;
+  long value = 0;
+  for (const char* at = digits; *at != '\0'; ++at) {
+    if (*at < '0' || *at > '9') return false;
+    value = value * 10 + (*at - '0');
+    // untrusted size: no descriptor has a number this large.
+    if (value > INT_MAX) return false;
+  }
+  fd = static_cast<int>(value);
+  return true;
+}
 
 // A stream over a copy of the descriptor: the copy shares the file's
 // position and mode with the one the program was given, and closing it
@@ -144,42 +211,13 @@ std::FILE* stream_of_descriptor(int fd, const char* mode) {
   return stream;
 }
 
-// The decimal number that is all of `digits`; false when it is not one.
-bool parse_descriptor(const char* digits, int& fd) {
-  if (*digits == '\0') return false;
-  long value = 0;
-  for (const char* at = digits; *at != '\0'; ++at) {
-    if (*at < '0' || *at > '9') return false;
-    value = value * 10 + (*at - '0');
-    // untrusted size: no descriptor has a number this large.
-    if (value > INT_MAX) return false;
-  }
-  fd = static_cast<int>(value);
-  return true;
-}
-
-#endif
-#endif
-
-bool status_of(std::FILE* stream, FileStatus& status) {
-  return status_of(fd_of(stream), status);
-}
-
-bool same_identity(const FileStatus& a, const FileStatus& b) {
-  return a.identified && b.identified && a.volume == b.volume && a.index == b.index;
+std::FILE* open_named(const char* name, const char* mode) {
+  const int given = descriptor_named(name);
+  if (given >= 0) return stream_of_descriptor(given, mode);
+  return name != nullptr ? std::fopen(name, mode) : nullptr;
 }
 
 }  // namespace
-
-#if defined(_WIN32) || defined(__wasi__)
-
-// Windows and WASI name no descriptor as a file: "/dev/stdout" is an
-// ordinary name.
-int descriptor_named(const char* /*name*/) {
-  return -1;
-}
-
-#else
 
 int descriptor_named(const char* name) {
   if (name == nullptr) return -1;
@@ -197,29 +235,31 @@ int descriptor_named(const char* name) {
 
 #endif
 
-#if defined(_WIN32)
+namespace {
 
-// Outputs are opened by name, never in append mode.
-bool appends(std::FILE* /*stream*/) {
-  return false;
+constexpr int kStandardDescriptors = 3;
+
+bool status_of(std::FILE* stream, FileStatus& status) {
+  return stream != nullptr && status_of(fd_of(stream), status);
 }
 
-#else
+}  // namespace
 
-bool appends(std::FILE* stream) {
-  const int flags = fcntl(fileno(stream), F_GETFL);
-  return flags >= 0 && (flags & O_APPEND) != 0;
+void guard_standard_descriptors() {
+  // Each open takes the lowest free number: while that is a standard one, it
+  // was closed and now holds the null device.
+  for (int fd = open_null(); fd >= 0; fd = open_null()) {
+    if (fd >= kStandardDescriptors) {
+      (void)close_fd(fd);
+      return;
+    }
+  }
 }
-
-#endif
 
 std::FILE* open_input(const char* name) {
-  const int given = descriptor_named(name);
-  std::FILE* input = given >= 0        ? stream_of_descriptor(given, "rb")
-                     : name != nullptr ? std::fopen(name, "rb")
-                                       : nullptr;
+  std::FILE* input = open_named(name, "rb");
   FileStatus status;
-  if (input != nullptr && status_of(input, status) && status.kind == kDirectory) {
+  if (status_of(input, status) && status.kind == kDirectory) {
     (void)std::fclose(input);
     return nullptr;
   }
@@ -228,8 +268,7 @@ std::FILE* open_input(const char* name) {
 
 std::FILE* open_output(const char* name) {
   if (name == nullptr) return nullptr;
-  const int given = descriptor_named(name);
-  if (given >= 0) return stream_of_descriptor(given, "wb");
+  if (descriptor_named(name) >= 0) return open_named(name, "wb");
   const int fd = open_for_writing(name);
   if (fd < 0) return nullptr;
   std::FILE* output = stream_of_fd(fd);
@@ -245,15 +284,25 @@ int truncate_output(const char* name, std::FILE* output) {
   return truncate_fd(fd_of(output)) == 0 ? 0 : -1;
 }
 
-bool same_file(std::FILE* a, std::FILE* b) {
-  FileStatus a_status;
-  FileStatus b_status;
-  return status_of(a, a_status) && status_of(b, b_status) && same_identity(a_status, b_status);
+FileIdentity identity_of(std::FILE* stream) {
+  FileStatus status;
+  return status_of(stream, status) ? status.identity : FileIdentity{};
+}
+
+FileIdentity identity_of_descriptor(int fd) {
+  FileStatus status;
+  return status_of(fd, status) ? status.identity : FileIdentity{};
+}
+
+bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.volume == b.volume && a.index == b.index;
 }
 
 std::int64_t regular_file_length(std::FILE* stream) {
   FileStatus status;
-  if (!status_of(stream, status) || status.kind != kRegular) return kLengthUnknown;
+  if (!status_of(stream, status) || status.kind != kRegular || !status.length_true) {
+    return kLengthUnknown;
+  }
   const std::int64_t position = tell_stream(stream);
   if (position < 0) return kLengthUnknown;
   return position < status.length ? status.length - position : 0;

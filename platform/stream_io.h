@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 namespace wav2ima {
@@ -50,6 +53,17 @@ inline std::int64_t tell_stream(std::FILE* stream) {
   return _ftelli64(stream);
 #else
   return ftello(stream);
+#endif
+}
+
+// Where the writes that reached the stream's file end: the descriptor's own
+// offset, which bytes still in the stream's buffer, or lost with a write that
+// failed, have not moved. -1 when the file cannot tell (a pipe).
+inline std::int64_t written_end(std::FILE* stream) {
+#if defined(_WIN32)
+  return _lseeki64(_fileno(stream), 0, SEEK_CUR);
+#else
+  return lseek(fileno(stream), 0, SEEK_CUR);
 #endif
 }
 

@@ -9,6 +9,7 @@
 
 #include "tests/test_files.h"
 #include "wave/canonical_header.h"
+#include "wave/ima_to_wave.h"
 
 using namespace wav2ima;
 
@@ -29,6 +30,17 @@ class Pipelines : public testing::Test {
     if (skipped_without_pipe_view()) GTEST_SKIP();
   }
 };
+
+// The samples ima2wav writes for `stream`, without their header.
+Bytes decoded_samples(const Bytes& stream) {
+  std::FILE* input = stream_of(stream);
+  std::FILE* output = std::tmpfile();
+  EXPECT_EQ(convert_ima_file(output, input, -1, false), 0);
+  const Bytes wav = contents(output);
+  std::fclose(output);
+  std::fclose(input);
+  return Bytes(wav.begin() + kCanonicalHeaderSize, wav.end());
+}
 
 // What ima2wav makes of the four bytes 7F: left code 7, right code 15.
 const Bytes kDecoded7F = frames({{13, -13}, {43, -43}, {106, -106}, {242, -242}});
@@ -83,12 +95,19 @@ TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
   const Bytes head = text("HEAD");
   const Bytes tail = text("TAIL");
   const Bytes decoded = wav_header(52, 16) + kDecoded7F;
-  const Bytes unknown = wav_header(0xFFFFFFFF, 0xFFFFFFFF) + kDecoded7F;
+  const Bytes unknown_header = wav_header(0xFFFFFFFF, 0xFFFFFFFF);
+  const Bytes unknown = unknown_header + kDecoded7F;
   const std::string said = "converting in.wav\n";
   const RunOptions sockets{.stdin_from = "in.wav",
                            .stdin_channel = Channel::kSocket,
                            .stdout_channel = Channel::kSocket};
   const RunOptions gone{.stdout_channel = Channel::kPipeWithoutReader};
+  const RunOptions one_socket{.stdin_from = "in.wav", .stdin_channel = Channel::kOneSocket};
+  const RunOptions size_limit{.file_size_limit = 1000};
+  const Bytes long_stream(300, 0x7F);
+  const Bytes long_samples = decoded_samples(long_stream);
+  const Bytes held = Bytes(long_samples.begin(), long_samples.begin() + 956);
+  const Bytes ostype = text("Linux\n");
   const std::string skip4 = "dd bs=4 count=1 of=/dev/null 2>/dev/null; ";
   struct Row {
     const char* name;
@@ -139,6 +158,44 @@ TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
        {},
        "",
        &gone},
+      {"closed stdout, input a descriptor", "$W /dev/fd/3 o.ima 3<>in.wav >&-", 0, "", "in.wav",
+       example60()},
+      {"ima2wav, closed stdout, input read-write", "$I /dev/stdin o.wav <>in.ima >&-", 0, "",
+       "in.ima", kFour7F},
+      {"no failure into a descriptor's file", "printf HEAD > f; $W no.wav /dev/stdout >> f 2>&1", 1,
+       "", "f", head},
+      {"announcement not into the input", "$W in.wav o.ima >> in.wav", 0, said, "in.wav",
+       example60()},
+      {"ima2wav: announcement not into the input", "$I in.ima o.wav >> in.ima", 0,
+       "converting in.ima\n", "in.ima", kFour7F},
+      {"one socket both ways", "exec $W /dev/stdin /dev/stdout", 0, pipe_said, "", kFour7F, "",
+       &one_socket},
+      {"a device both ways", "$W /dev/null /dev/null", 1, "convert error\n", "",
+       text("converting /dev/null\n")},
+      {"a terminal shows messages",
+       "script -qec \"$W in.wav /dev/stdout\" /dev/null < /dev/null > t", 0, "", "t",
+       text("converting in.wav\r\n") + kFour7F},
+      {"ima2wav killed: length unknown",
+       "exec 2>/dev/null; ulimit -f 1; $I long.ima o.wav; s=$?; head -c 44 o.wav > h; exit $s",
+       128 + 25, "", "h", unknown_header, "converting long.ima\n"},
+      {"ima2wav past a size limit: the frames held", "$I long.ima o.wav", 1, "convert error\n",
+       "o.wav", wav_header(36 + 956, 956) + held, "converting long.ima\n", &size_limit},
+      {"a length of 0 that holds bytes", "$I /proc/sys/kernel/ostype /dev/stdout | cat > f", 0,
+       "converting /proc/sys/kernel/ostype\n", "f", unknown_header + decoded_samples(ostype)},
+      {"an empty input to a pipe", ": > e.ima; $I e.ima /dev/stdout | cat > f", 0,
+       "converting e.ima\n", "f", wav_header(36, 0)},
+      {"a leading zero names no descriptor",
+       "$W in.wav /dev/fd/01",
+       1,
+       "can not open /dev/fd/01\n",
+       "",
+       {}},
+      {"too large to be a descriptor",
+       "$W in.wav /dev/fd/4294967297",
+       1,
+       "can not open /dev/fd/4294967297\n",
+       "",
+       {}},
       {"64 KiB of stack", "ulimit -s 64; cat in.wav | $W /dev/stdin /dev/stdout | $I /dev/stdin f",
        0, pipe_said, "f", decoded, pipe_said},
   };
@@ -151,6 +208,7 @@ TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
     write_file(dir / "in.ima", kFour7F);
     write_file(dir / "head.ima", head + kFour7F);
     write_file(dir / "text.txt", text("not audio\n"));
+    write_file(dir / "long.ima", long_stream);
     // The programs by name, as a user types them.
     const RunResult run =
         run_shell(row.command, dir.path, row.options != nullptr ? *row.options : RunOptions{});

@@ -111,6 +111,9 @@ pid_t start_copier(int from, int to, int other_end) {
         put += n;
       }
     }
+    // On a socket, the reader at the other end sees the end of its input
+    // while it can still write back.
+    (void)shutdown(to, SHUT_WR);
     _exit(0);
   }
   return pid;
@@ -118,7 +121,7 @@ pid_t start_copier(int from, int to, int other_end) {
 
 // ends[0] is read from and ends[1] written to, as for a pipe.
 void open_channel(Channel channel, int ends[2]) {
-  const bool socket = channel == Channel::kSocket;
+  const bool socket = channel == Channel::kSocket || channel == Channel::kOneSocket;
   if ((socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends)) != 0) {
     throw std::runtime_error("pipe");
   }
@@ -133,6 +136,7 @@ int run_and_wait(std::vector<std::string> words, const std::string& cwd, const R
 
   std::vector<pid_t> copiers;
   int in = -1;
+  int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (!options.stdin_from.empty()) {
     const int file = open((cwd + "/" + options.stdin_from).c_str(), O_RDONLY);
     if (file < 0) throw std::runtime_error("open " + options.stdin_from);
@@ -140,10 +144,14 @@ int run_and_wait(std::vector<std::string> words, const std::string& cwd, const R
     open_channel(options.stdin_channel, ends);
     copiers.push_back(start_copier(file, ends[1], ends[0]));
     (void)close(file);
+    if (options.stdin_channel == Channel::kOneSocket) {
+      copiers.push_back(start_copier(ends[1], out, ends[0]));
+      (void)close(out);
+      out = dup(ends[0]);
+    }
     (void)close(ends[1]);
     in = ends[0];
   }
-  int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (options.stdout_channel != Channel::kFile) {
     int ends[2];
     open_channel(options.stdout_channel, ends);

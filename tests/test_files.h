@@ -72,6 +72,7 @@ enum class Channel {
   kFile,
   kPipe,
   kSocket,            // one end of a socket pair, as node's child processes get
+  kOneSocket,         // standard input only: one socket as both input and output (inetd)
   kPipeWithoutReader  // its reader has gone before the program starts
 };
 

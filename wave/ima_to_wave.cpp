@@ -1,5 +1,7 @@
 #include "wave/ima_to_wave.h"
 
+#include <algorithm>
+
 #include "adpcm/decoder.h"
 #include "platform/stream_io.h"
 #include "wave/canonical_header.h"
@@ -9,6 +11,26 @@ namespace wav2ima {
 namespace {
 
 constexpr std::uint64_t kSampleBytesPerStreamByte = 4;
+// Written as 0xFFFFFFFF in both sizes: length unknown.
+constexpr std::uint64_t kUnknownDataSize = UINT64_MAX;
+
+// Writes the header at `header_at` again, with the sizes of the whole frames
+// the file holds after it: every decoded frame once all writes went through,
+// fewer after a write that failed. Then back to the end of what reached the
+// file, where a writer after this program goes on.
+int settle_header(std::FILE* output, std::int64_t header_at, std::uint64_t decoded) {
+  // A failed write leaves the stream's error flag; this is a write of its own.
+  std::clearerr(output);
+  const std::int64_t end = written_end(output);
+  if (end < 0) return -1;
+  const std::int64_t samples_at = header_at + kCanonicalHeaderSize;
+  const std::uint64_t held = end > samples_at ? static_cast<std::uint64_t>(end - samples_at) : 0;
+  const std::uint64_t data_size =
+      std::min(held - held % kBytesPerFrame, decoded * kSampleBytesPerStreamByte);
+  if (seek_stream(output, header_at, SEEK_SET) != 0) return -1;
+  if (write_canonical_header(output, data_size) != 0 || std::fflush(output) != 0) return -1;
+  return seek_stream(output, end, SEEK_SET);
+}
 
 }  // namespace
 
@@ -20,29 +42,32 @@ int convert_ima_file(std::FILE* output, std::FILE* input, std::int64_t input_len
       static_cast<std::uint64_t>(input_length) > UINT64_MAX / kSampleBytesPerStreamByte) {
     return -1;
   }
-  const std::uint64_t promised =
-      length_known ? static_cast<std::uint64_t>(input_length) * kSampleBytesPerStreamByte
-                   : UINT64_MAX;
   // Where this output began, which is not offset 0 after text another
-  // program wrote to the same file; -1 on an output that cannot tell (a pipe).
+  // program wrote to the same file; -1 on an output that cannot go back to
+  // it (a pipe, a file that only appends).
   const std::int64_t header_at = output_appends ? -1 : tell_stream(output);
+  // An output that can go back says "length unknown" until the last sample
+  // is out, so that a run ended early (killed, a full disk) never leaves a
+  // header promising samples that are not there. One that cannot go back
+  // gets the sizes a regular input promises, as from any streaming writer.
+  const std::uint64_t promised =
+      length_known && header_at < 0
+          ? static_cast<std::uint64_t>(input_length) * kSampleBytesPerStreamByte
+          : kUnknownDataSize;
   if (write_canonical_header(output, promised) != 0) return -1;
 
   EncoderState state{{0, 0}, {0, 0}};
   std::uint64_t decoded = 0;
-  if (decode_stream(output, input, state, decoded) != 0) return -1;
-  const std::uint64_t data_size = decoded * kSampleBytesPerStreamByte;
-  if (std::fflush(output) != 0) return -1;
-  if (length_known && data_size == promised) return 0;
-  // The header says "unknown" or a length the input did not have. An output
-  // that cannot go back (a pipe, a file in append mode) keeps it: only an
-  // honest "unknown" may stay.
-  const std::int64_t end = header_at < 0 ? -1 : tell_stream(output);
-  if (end < 0 || seek_stream(output, header_at, SEEK_SET) != 0) return length_known ? -1 : 0;
-  if (write_canonical_header(output, data_size) != 0) return -1;
-  // Back to the end of this output, not of the file: a writer after this
-  // program goes on from there.
-  return seek_stream(output, end, SEEK_SET);
+  const int result = decode_stream(output, input, state, decoded);
+  const bool flushed = std::fflush(output) == 0;
+  if (header_at >= 0) {
+    const bool settled = settle_header(output, header_at, decoded) == 0;
+    return result == 0 && flushed && settled ? 0 : -1;
+  }
+  // The sizes went out first: an input of another length leaves them wrong.
+  const bool as_promised =
+      promised == kUnknownDataSize || decoded * kSampleBytesPerStreamByte == promised;
+  return result == 0 && flushed && as_promised ? 0 : -1;
 }
 
 }  // namespace wav2ima
