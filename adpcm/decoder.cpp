@@ -33,32 +33,36 @@ inline void put_frame(unsigned char* at, std::uint32_t frame) {
   }
 }
 
-}  // namespace
-
-int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state,
-                  std::uint64_t& decoded) {
+// Decodes `count` code bytes into one frame each, continuing `state`. Out of
+// line and called once a block: a WebAssembly engine optimises a function
+// between its calls, never during one.
+[[gnu::noinline]] void decode_block(const unsigned char* codes, unsigned char* frames,
+                                    std::size_t count, EncoderState& state) {
   // The state lives in locals: stores into the frame block could alias it.
   std::int32_t left_predictor = state.predictor[0];
   std::int32_t right_predictor = state.predictor[1];
   std::int32_t left_index = state.step_index[0];
   std::int32_t right_index = state.step_index[1];
-  int result = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    apply_code(codes[i] >> kCodeBits, left_predictor, left_index);
+    apply_code(codes[i] & kCodeMask, right_predictor, right_index);
+    put_frame(frames + kBytesPerFrame * i, frame_of(left_predictor, right_predictor));
+  }
+  state = EncoderState{{left_predictor, right_predictor}, {left_index, right_index}};
+}
+
+}  // namespace
+
+int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state,
+                  std::uint64_t& decoded) {
   decoded = 0;
   for (std::size_t got = kBlockBytes; got == kBlockBytes;) {
     got = std::fread(codes, 1, kBlockBytes, input);
-    for (std::size_t i = 0; i < got; ++i) {
-      apply_code(codes[i] >> kCodeBits, left_predictor, left_index);
-      apply_code(codes[i] & kCodeMask, right_predictor, right_index);
-      put_frame(frames + kBytesPerFrame * i, frame_of(left_predictor, right_predictor));
-    }
+    decode_block(codes, frames, got, state);
     decoded += got;
-    if (std::fwrite(frames, kBytesPerFrame, got, output) != got) {
-      result = -1;
-      break;
-    }
+    if (std::fwrite(frames, kBytesPerFrame, got, output) != got) return -1;
   }
-  state = EncoderState{{left_predictor, right_predictor}, {left_index, right_index}};
-  return result != 0 || std::ferror(input) != 0 ? -1 : 0;
+  return std::ferror(input) != 0 ? -1 : 0;
 }
 
 }  // namespace wav2ima

@@ -1,7 +1,8 @@
-// Fuzz target: the whole chunk walk and encoder over arbitrary bytes.
+// Fuzz target: the whole chunk walk and encoder over arbitrary bytes, and the
+// summary of what the file says of itself.
 //
 // Invariants checked for every input:
-//   - convert_file returns 0 or -1;
+//   - convert_file returns 0 or -1, and so does summarise_wave;
 //   - it writes at most one byte per 4 input bytes after the 12-byte preamble;
 //   - it returns at all (libFuzzer's -timeout turns a hang into a failure).
 #include <cstddef>
@@ -18,6 +19,7 @@
 #include "adpcm/encoder.h"
 #include "platform/stream_io.h"
 #include "wave/chunk_walk.h"
+#include "wave/wave_summary.h"
 
 using namespace wav2ima;
 
@@ -73,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int64_t frames_possible =
       size > kPreambleSize ? static_cast<std::int64_t>(size - kPreambleSize) / 4 : 0;
   check(written >= 0 && written <= frames_possible, "output bytes <= (input size - 12) / 4");
+
+  WaveSummary summary{};
+  const int summarised = summarise_wave(input, summary);
+  check(summarised == 0 || summarised == -1, "summary result is 0 or -1");
 
   (void)std::fclose(input);
   return 0;

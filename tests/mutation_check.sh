@@ -10,8 +10,8 @@ cd "$(dirname "$0")/.."
 
 # file @@ text as it stands (exactly once in the file) @@ the fault
 mutations=(
-  'adpcm/encoder.cpp@@    if (read_byte(input) == EOF) return save(input_end(input));@@'
-  'adpcm/encoder.cpp@@write_byte((left_code << kCodeBits) | right_code, output)@@write_byte((right_code << kCodeBits) | left_code, output)'
+  'adpcm/encoder.cpp@@  if (std::fread(frame_block, 1, tail, input) != tail) return input_end(input);@@'
+  'adpcm/encoder.cpp@@static_cast<unsigned char>((left_code << kCodeBits) | right_code)@@static_cast<unsigned char>((right_code << kCodeBits) | left_code)'
   'adpcm/reconstruct.h@@next = std::clamp(next, kSampleMin, kSampleMax);@@next = std::clamp(next, kSampleMin + 1, kSampleMax);'
   'adpcm/reconstruct.h@@next = std::clamp(next, kSampleMin, kSampleMax);@@next = std::clamp(next, kSampleMin, kSampleMax - 1);'
   'adpcm/tables.h@@{-1, -1, -1, -1, 2, 4, 6, 8}@@{-1, -1, -1, -1, 2, 4, 6, 7}'

@@ -1,30 +1,38 @@
 // The page in a real browser: Debian's chromium, headless, driven by
-// puppeteer-core. Serves the built page folder, converts the bundled
-// example and compares the download with the native build's stream, sees a
-// truncated WAV fail with no download, listens to the stream, converts
-// 100 MB while the page stays responsive, and checks that nothing but the
-// page's own files came over the network.
+// puppeteer-core, over a plain static server. One table of cases, each a
+// set of files chosen or dropped, what happens while they convert, and what
+// the page must show and offer; the streams are compared with the native
+// build's. Big inputs are sparse files.
 //
-//   node web/page_test.mjs build-wasi/web examples/sweep.wav NATIVE.ima SHOT.png
+//   node web/page_test.mjs build-wasi/web NATIVE_WAV2IMA examples/sweep.wav SHOT.png
+import { execFileSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
-import { mkdtemp, readFile, rm, writeFile } from 'node:fs/promises';
+import { mkdir, mkdtemp, open, readFile, readdir, rm, writeFile } from 'node:fs/promises';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
-import { extname, join } from 'node:path';
+import { extname, join, resolve } from 'node:path';
+import { unzipSync } from 'fflate';
 import puppeteer from 'puppeteer-core';
 
-const [folder, example, nativeStream, screenshot] = process.argv.slice(2);
+const [folder, nativeWav2ima, example, screenshot] = process.argv.slice(2);
 const failures = [];
 function check(ok, what) {
   console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
   if (!ok) failures.push(what);
 }
-const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
 
 // A plain static server, as any would serve the folder.
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm' };
+// `failNext` names files whose next request fails, as on a flaky network: a
+// program is not found, a worker's script throws.
+const failNext = new Set();
 const server = createServer(async (request, response) => {
   const path = new URL(request.url, 'http://page').pathname;
+  if (failNext.delete(path.slice(1))) {
+    if (path.endsWith('.js')) response.writeHead(200, { 'Content-Type': 'text/javascript' }).end('throw new Error("no worker here")');
+    else response.writeHead(404).end();
+    return;
+  }
   try {
     const body = await readFile(join(folder, path.endsWith('/') ? `${path}index.html` : path));
     response.writeHead(200, { 'Content-Type': types[extname(path) || '.html'] ?? 'application/octet-stream' });
@@ -33,91 +41,308 @@ const server = createServer(async (request, response) => {
     response.writeHead(404).end();
   }
 });
-await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+await new Promise((done) => server.listen(0, '127.0.0.1', done));
+const origin = `http://127.0.0.1:${server.address().port}/`;
 
+// The inputs: WAV files by their format fields, sparse ones by size.
 const scratch = await mkdtemp(join(tmpdir(), 'wav2ima-page-'));
+const at = (name) => join(scratch, name);
+function wavHeader({ channels = 2, rate = 44100, bits = 16, dataSize }) {
+  const header = Buffer.alloc(44);
+  header.write('RIFF', 0);
+  header.writeUInt32LE(36 + dataSize, 4);
+  header.write('WAVEfmt ', 8);
+  header.writeUInt32LE(16, 16);
+  header.writeUInt16LE(1, 20);
+  header.writeUInt16LE(channels, 22);
+  header.writeUInt32LE(rate, 24);
+  header.writeUInt32LE((rate * channels * bits) / 8, 28);
+  header.writeUInt16LE((channels * bits) / 8, 32);
+  header.writeUInt16LE(bits, 34);
+  header.write('data', 36);
+  header.writeUInt32LE(dataSize, 40);
+  return header;
+}
+// Silence but for a few patterns, around 2 GiB among other places.
+async function sparseWav(name, dataSize) {
+  const file = await open(at(name), 'w');
+  await file.write(wavHeader({ dataSize }), 0, 44, 0);
+  const pattern = Buffer.from(Array.from({ length: 1 << 16 }, (_, i) => (i * 37) % 256));
+  for (const offset of [0, Math.floor(dataSize / 3), 2 ** 31 - 2 ** 15, dataSize - (1 << 16)]) {
+    if (offset + pattern.length <= dataSize) await file.write(pattern, 0, pattern.length, 44 + offset);
+  }
+  await file.truncate(44 + dataSize);
+  await file.close();
+}
+const sweep = await readFile(example);
+await writeFile(at('sweep.wav'), sweep);
+await writeFile(at('truncated.wav'), sweep.subarray(0, 1000));
+await writeFile(at('mono48k24.wav'), Buffer.concat([wavHeader({ channels: 1, rate: 48000, bits: 24, dataSize: 300 }), Buffer.alloc(300)]));
+await writeFile(at('silence.wav'), Buffer.concat([wavHeader({ dataSize: 4 * 44100 }), Buffer.alloc(4 * 44100)]));
+await writeFile(at('empty.wav'), wavHeader({ dataSize: 0 }));
+await writeFile(at('changing.wav'), sweep);
+await mkdir(at('folder/inner'), { recursive: true });
+await writeFile(at('folder/a.wav'), sweep);
+await writeFile(at('folder/inner/b.wav'), sweep);
+await writeFile(at('folder/notes.txt'), 'not audio');
+await sparseWav('1GB.wav', 1_000_000_000);
+await sparseWav('2.5GB.wav', 2_500_000_000);
+
+// What the native build makes of an input, as SHA-256 digests of 64 MiB
+// slices: the page's download is hashed the same way.
+const kSlice = 64 << 20;
+function nativeDigests(name) {
+  execFileSync(nativeWav2ima, [at(name), at(`${name}.native`)], { stdio: 'ignore' });
+  return readFile(at(`${name}.native`)).then((bytes) => {
+    const digests = [];
+    for (let start = 0; start < bytes.length || start === 0; start += kSlice) {
+      digests.push(createHash('sha256').update(bytes.subarray(start, start + kSlice)).digest('hex'));
+    }
+    return digests;
+  });
+}
+
+// The memory of chromium's processes, proportional set size summed.
+async function browserMemory(pids) {
+  let total = 0;
+  for (const pid of pids) {
+    try {
+      total += Number(/Pss:\s+(\d+)/.exec(await readFile(`/proc/${pid}/smaps_rollup`, 'utf8'))[1]) * 1024;
+    } catch { /* a process that has ended */ }
+  }
+  return total;
+}
+async function browserPids(root) {
+  const children = new Map();
+  for (const pid of (await readdir('/proc')).filter((name) => /^\d+$/.test(name))) {
+    try {
+      const stat = await readFile(`/proc/${pid}/stat`, 'utf8');
+      const parent = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+      children.set(parent, [...(children.get(parent) ?? []), Number(pid)]);
+    } catch { /* gone */ }
+  }
+  const pids = [root];
+  for (let i = 0; i < pids.length; i++) pids.push(...(children.get(pids[i]) ?? []));
+  return pids;
+}
+
 const browser = await puppeteer.launch({
   executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
   headless: true,
   args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-sync',
     '--disable-background-networking', '--disable-component-update', '--autoplay-policy=no-user-gesture-required'],
 });
-try {
+
+// A fresh page; `failOnce` makes the next request for that file fail.
+async function openPage({ url = origin, failOnce = null } = {}) {
+  if (failOnce) failNext.add(failOnce);
   const page = await browser.newPage();
-  await page.setViewport({ width: 800, height: 640 });
-  const requests = [];
-  page.on('request', (request) => requests.push(request.url()));
-  await page.goto(`http://127.0.0.1:${server.address().port}/`, { waitUntil: 'networkidle0' });
-  const loaded = requests.length;
-
-  // Chooses a file and waits for the program's exit status.
-  async function convert(path) {
-    await page.evaluate(() => { document.querySelector('#messages').textContent = ''; });
-    await (await page.$('#wav-file')).uploadFile(path);
-    await page.waitForFunction(
-      () => /exit status -?\d+\n$/.test(document.querySelector('#messages').textContent) &&
-        !document.querySelector('#wav-file').disabled,
-      { timeout: 120000 });
-    return page.$eval('#messages', (element) => element.textContent);
-  }
-  const download = () => page.evaluate(async () => {
-    const link = document.querySelector('#download');
-    if (link === null) return null;
-    const bytes = new Uint8Array(await (await fetch(link.href)).arrayBuffer());
-    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
-    return { name: link.download, size: bytes.length, sha256: Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('') };
-  });
-
-  const wav = await readFile(example);
-  const truncated = join(scratch, 'truncated.wav');
-  await writeFile(truncated, wav.subarray(0, 1000));
-  const failed = await convert(truncated);
-  check(failed.includes('converting truncated.wav\nconvert error\nexit status 1\n'), 'a truncated WAV: "convert error", status 1');
-  check(await page.$('#download') === null, 'a truncated WAV: no download');
-
-  const said = await convert(example);
-  check(said === '$ wav2ima sweep.wav sweep.ima\nconverting sweep.wav\nexit status 0\n', 'the example: the program\'s messages and status');
-  const native = await readFile(nativeStream);
-  const got = await download();
-  check(got !== null && got.name === 'sweep.ima', 'the example: a download named sweep.ima');
-  check(got !== null && got.size === native.length && got.sha256 === sha256(native), 'the example: the native build\'s bytes');
-  check(await page.$eval('#progress', (bar) => bar.value) === 1, 'the example: the progress bar full');
-  await page.screenshot({ path: screenshot });
-
-  await page.click('#listen');
-  await page.waitForFunction(() => document.querySelector('#player').readyState >= 1, { timeout: 60000 });
-  const duration = await page.$eval('#player', (player) => player.duration);
-  check(Math.abs(duration - native.length / 44100) < 0.01, `listen: a playable source of ${native.length / 44100} s (${duration} s)`);
-
-  // 100 MB of silence: the page keeps answering, and the bar moves.
-  const large = join(scratch, 'large.wav');
-  const header = Buffer.from(wav.subarray(0, 44));
-  header.writeUInt32LE(36 + 100000000, 4);
-  header.writeUInt32LE(100000000, 40);
-  await writeFile(large, Buffer.concat([header, Buffer.alloc(100000000)]));
+  await page.setViewport({ width: 800, height: 900 });
+  page.requests = [];
+  page.on('request', (request) => page.requests.push(request.url()));
+  await page.goto(url, { waitUntil: 'networkidle0' });
   await page.evaluate(() => {
-    window.watch = { last: performance.now(), longest: 0, shares: new Set() };
-    window.watch.timer = setInterval(() => {
-      const now = performance.now();
-      window.watch.longest = Math.max(window.watch.longest, now - window.watch.last);
-      window.watch.last = now;
-      window.watch.shares.add(document.querySelector('#progress').value);
-    }, 20);
+    window.longTasks = [];
+    new PerformanceObserver((list) => window.longTasks.push(...list.getEntries().map((entry) => entry.duration)))
+      .observe({ type: 'longtask' });
+    // A run has begun once the list is busy; it has ended when it is not.
+    window.begun = false;
+    const results = document.querySelector('#results');
+    new MutationObserver(() => {
+      window.begun ||= results.getAttribute('aria-busy') === 'true';
+    }).observe(results, { attributes: true });
   });
-  const started = Date.now();
-  const largeSaid = await convert(large);
-  console.log(`     100 MB converted in ${((Date.now() - started) / 1000).toFixed(1)} s`);
-  const watched = await page.evaluate(() => {
-    clearInterval(window.watch.timer);
-    return { longest: window.watch.longest, partial: [...window.watch.shares].filter((s) => s > 0 && s < 1).length };
-  });
-  check(largeSaid.endsWith('exit status 0\n') && (await download())?.size === 25000000, '100 MB: converted to 25 MB');
-  check(watched.longest < 1000, `100 MB: the page answered throughout (longest pause ${Math.round(watched.longest)} ms)`);
-  check(watched.partial >= 3, `100 MB: the progress bar moved (${watched.partial} steps seen)`);
+  return page;
+}
 
-  // blob: and data: URLs are the page's own bytes, made in the browser.
-  const fetched = requests.slice(loaded).filter((url) => !/^(blob|data):/.test(url));
-  check(fetched.length === 0, `nothing fetched after the page loaded ${JSON.stringify(fetched)}`);
+const notice = (page) => page.$eval('#notice', (element) => element.textContent);
+const settled = (page) => page.waitForFunction(() => window.begun &&
+  document.querySelector('#results').getAttribute('aria-busy') === 'false' &&
+  !/…$/.test(document.querySelector('#notice').textContent), { timeout: 170000, polling: 100 });
+const choose = async (page, names) => (await page.$('#wav-file')).uploadFile(...names.map(at));
+async function dropOn(page, names) {
+  const box = await (await page.$('#drop')).boundingBox();
+  const point = { x: box.x + 20, y: box.y + 20 };
+  const data = { items: [], files: names.map(at), dragOperationsMask: 1 };
+  await page.mouse.dragEnter(point, data);
+  await page.mouse.dragOver(point, data);
+  await page.mouse.drop(point, data);
+}
+const untilRead = (page, share) => page.waitForFunction((s) => document.querySelector('#progress').value >= s,
+  { timeout: 60000, polling: 20 }, share);
+
+// The download's bytes hashed in the page as the native ones were.
+const downloaded = (page, selector) => page.$eval(selector, async (link, slice) => {
+  const blob = await (await fetch(link.href)).blob();
+  const digests = [];
+  for (let start = 0; start < blob.size || start === 0; start += slice) {
+    const digest = await crypto.subtle.digest('SHA-256', await blob.slice(start, start + slice).arrayBuffer());
+    digests.push(Array.from(new Uint8Array(digest), (b) => b.toString(16).padStart(2, '0')).join(''));
+  }
+  return { name: link.download, digests };
+}, kSlice);
+
+const listen = async (page) => {
+  const before = await page.$eval('#player', (player) => player.src);
+  await page.click('#listen');
+  await page.waitForFunction((old) => document.querySelector('#player').src !== old &&
+    document.querySelector('#player').readyState >= 1, { timeout: 170000 }, before);
+  return page.$eval('#player', (player) => ({ src: player.src, duration: player.duration }));
+};
+
+// Each case: the page it needs (the shared one unless said), the files
+// chosen or dropped, what happens while they convert, and what must show.
+const cases = [
+  { name: 'the example among refused files', choose: ['sweep.wav', 'mono48k24.wav', 'truncated.wav'],
+    notice: /^Done: 1 stream made, 2 refused by wav2ima\.$/,
+    results: ['sweep.wav: sweep.ima 0:04.0, 176,400 bytes Listen',
+      'mono48k24.wav: convert error: mono: 1 channel, wav2ima converts stereo; 48000 Hz, wav2ima converts 44100 Hz; 24-bit, wav2ima converts 16-bit',
+      'truncated.wav: convert error: cut short: the file ends before its last chunk does'],
+    messages: '$ wav2ima sweep.wav sweep.ima\nconverting sweep.wav\nexit status 0\n', download: 'sweep.wav' },
+  { name: 'listen twice: one decoded WAV kept', choose: ['sweep.wav'], notice: /^Done/,
+    after: async (page) => {
+      const first = await listen(page);
+      const second = await listen(page);
+      check(Math.abs(second.duration - 4) < 0.01, `listen: a playable source of 4 s (${second.duration} s)`);
+      check(await page.evaluate((url) => fetch(url).then(() => false, () => true), first.src), 'listen: the previous decoded WAV released');
+    } },
+  { name: 'several files: a link each and one zip', choose: ['sweep.wav', 'silence.wav'], shot: true,
+    notice: /^Done: 2 streams made\.$/, results: [/^sweep\.wav: sweep\.ima/, /^silence\.wav: silence\.ima 0:01\.0/],
+    after: async (page) => {
+      const zip = await page.$eval('#download-all', async (link) => [...new Uint8Array(await (await fetch(link.href)).arrayBuffer())]);
+      const entries = unzipSync(new Uint8Array(zip));
+      const want = { 'sweep.ima': 'sweep.wav', 'silence.ima': 'silence.wav' };
+      for (const [name, input] of Object.entries(want)) {
+        execFileSync(nativeWav2ima, [at(input), at(`${input}.native`)], { stdio: 'ignore' });
+        check(Buffer.compare(Buffer.from(entries[name] ?? []), await readFile(at(`${input}.native`))) === 0, `zip: ${name} holds the native bytes`);
+      }
+      check(Object.keys(entries).length === 2, 'zip: two entries');
+    } },
+  { name: 'a dropped folder and a file', drop: ['folder', 'folder/notes.txt'],
+    notice: /^Done: 2 streams made, 1 refused by wav2ima\.$/,
+    results: [/^a\.wav: a\.ima/, /^b\.wav: b\.ima/, 'notes.txt: convert error: not a RIFF/WAVE file'] },
+  { name: 'an empty stream: offered, nothing to play', choose: ['empty.wav'], notice: /^Done: 1 stream/,
+    results: ['empty.wav: empty.ima 0:00.0, 0 bytes Listen'],
+    after: async (page) => {
+      await page.click('#listen');
+      check(/^empty\.ima is empty: there is nothing to play\.$/.test(await notice(page)), 'an empty stream: nothing to play');
+    } },
+  { name: '2.5 GB: the native bytes', choose: ['2.5GB.wav'], notice: /^Done: 1 stream/, download: '2.5GB.wav' },
+  { name: '1 GB: bounded memory, no long task, a moving bar', choose: ['1GB.wav'], notice: /^Done: 1 stream/,
+    memory: 0.75e9, listen: 1.5e9 },
+  { name: 'a changed file and a drop during the run', choose: ['1GB.wav', 'changing.wav'],
+    during: async (page) => {
+      await writeFile(at('changing.wav'), Buffer.concat([sweep, sweep]));
+      await dropOn(page, ['sweep.wav']);
+    },
+    notice: /^changing\.wav could not be read: it is a folder, or it changed or vanished since it was chosen\. Choose it again\.$/,
+    results: [/^1GB\.wav: 1GB\.ima/, 'changing.wav: could not be read', /^sweep\.wav: sweep\.ima/] },
+  { name: 'a folder chosen as a file', choose: ['folder'], notice: /^folder could not be read/,
+    results: ['folder: could not be read'] },
+  { name: 'cancel', choose: ['2.5GB.wav', 'sweep.wav'], freshWorker: true,
+    during: async (page) => {
+      await untilRead(page, 0.01);
+      const asked = Date.now();
+      await page.click('#cancel');
+      await page.waitForFunction(() => /cancelled/.test(document.querySelector('#notice').textContent), { timeout: 1000 });
+      check(Date.now() - asked < 1000, 'cancel: stopped within a second');
+    },
+    notice: /^Conversion of 2\.5GB\.wav cancelled: nothing was made of it\.$/,
+    results: ['2.5GB.wav: cancelled', 'sweep.wav: cancelled'], noDownload: true },
+  { name: 'after cancel the page converts', choose: ['sweep.wav'], notice: /^Done: 1 stream/, download: 'sweep.wav',
+    freshWorker: true },
+  { name: 'a program that did not load', page: { failOnce: 'wav2ima.wasm' }, atLoad: /^The converter could not be loaded \(wav2ima\.wasm: 404/,
+    choose: ['sweep.wav'], notice: /^Done: 1 stream/, download: 'sweep.wav' },
+  { name: 'a worker that died', page: { failOnce: 'worker.js' },
+    atLoad: /^The converter stopped \(.*\)\. It starts afresh with the next file\.$/,
+    choose: ['sweep.wav'], notice: /^Done: 1 stream/, download: 'sweep.wav' },
+  { name: 'opened from the disk', page: { url: `file://${resolve(folder)}/index.html` },
+    atLoad: /^This page must be served, not opened from the disk.*python3 -m http\.server/ },
+];
+
+const shared = await openPage();
+try {
+  for (const row of cases) {
+    console.log(`-- ${row.name}`);
+    const page = row.page ? await openPage(row.page) : shared;
+    if (row.atLoad) {
+      await page.waitForFunction((re) => new RegExp(re).test(document.querySelector('#notice').textContent),
+        { timeout: 10000 }, row.atLoad.source).catch(() => {});
+      check(row.atLoad.test(await notice(page)), `${row.name}: at load, ${await notice(page)}`);
+    }
+    if (!row.choose && !row.drop) continue;
+    const wanted = row.download ? nativeDigests(row.download) : null;
+    const requestsBefore = page.requests.length;
+    await page.evaluate(() => {
+      window.longTasks.splice(0);
+      window.begun = false;
+    });
+    const pids = row.memory ? await browserPids(browser.process().pid) : [];
+    const memoryBefore = await browserMemory(pids);
+    let peak = memoryBefore;
+    let sampling = row.memory !== undefined;
+    const sampler = (async () => {
+      for (; sampling; await new Promise((done) => setTimeout(done, 200))) peak = Math.max(peak, await browserMemory(pids));
+    })();
+    const shares = new Set();
+    const watcher = setInterval(() => page.$eval('#progress', (bar) => bar.value).then((v) => shares.add(v), () => {}), 100);
+
+    if (row.choose) await choose(page, row.choose);
+    else await dropOn(page, row.drop);
+    await row.during?.(page);
+    await settled(page);
+    clearInterval(watcher);
+    sampling = false;
+    await sampler;
+
+    const longest = Math.max(0, ...await page.evaluate(() => window.longTasks));
+    check(longest <= 50, `${row.name}: no main-thread task over 50 ms (${longest} ms)`);
+    const said = await notice(page);
+    check(row.notice.test(said), `${row.name}: ${said}`);
+    const results = await page.$$eval('#results li', (items) => items.map((item) => item.textContent));
+    for (const [i, want] of (row.results ?? []).entries()) {
+      check(typeof want === 'string' ? results[i] === want : want.test(results[i] ?? ''), `${row.name}: ${results[i]}`);
+    }
+    if (row.messages) check((await page.$eval('#messages', (e) => e.textContent)).startsWith(row.messages), `${row.name}: the program's messages`);
+    if (row.download) {
+      const got = await downloaded(page, '#download');
+      const want = await wanted;
+      check(got.name === row.download.replace(/\.wav$/, '.ima') && got.digests.join() === want.join(),
+        `${row.name}: ${got.name} holds the native bytes (${want.length} slices)`);
+    }
+    if (row.noDownload) check(await page.$('#download') === null, `${row.name}: nothing offered`);
+    if (row.memory) {
+      check(peak - memoryBefore <= row.memory, `${row.name}: the browser grew by ${((peak - memoryBefore) / 1e9).toFixed(2)} GB`);
+      check([...shares].filter((s) => s > 0 && s < 1).length >= 3, `${row.name}: the bar moved`);
+    }
+    if (row.listen) {
+      const before = await browserMemory(pids);
+      let listened = before;
+      sampling = true;
+      const listening = (async () => {
+        for (; sampling; await new Promise((done) => setTimeout(done, 200))) listened = Math.max(listened, await browserMemory(pids));
+      })();
+      await page.evaluate(() => window.longTasks.splice(0));
+      const { duration } = await listen(page);
+      const longestListening = Math.max(0, ...await page.evaluate(() => window.longTasks));
+      check(longestListening <= 50, `${row.name}: no main-thread task over 50 ms while listening (${longestListening} ms)`);
+      sampling = false;
+      await listening;
+      check(Math.abs(duration - 250_000_000 / 44100) < 0.01 && listened - before <= row.listen,
+        `${row.name}: listen grew the browser by ${((listened - before) / 1e9).toFixed(2)} GB`);
+    }
+    // Nothing fetched after the load but blob: and data: URLs, the page's
+    // own bytes, and a fresh worker's scripts after one was ended.
+    const fetched = page.requests.slice(requestsBefore).filter((url) => !/^(blob|data):/.test(url) &&
+      !(row.freshWorker && url.startsWith(origin) && url.endsWith('.js')) && !row.page);
+    check(fetched.length === 0, `${row.name}: nothing fetched ${JSON.stringify(fetched)}`);
+    await row.after?.(page);
+    if (row.shot) await page.screenshot({ path: screenshot, fullPage: true });
+    if (page !== shared) await page.close();
+  }
+  const dark = await shared.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }])
+    .then(() => shared.$eval('body', (body) => getComputedStyle(body).backgroundColor));
+  check(dark === 'rgb(22, 25, 28)', `a dark theme where asked for (${dark})`);
 } finally {
   await browser.close();
   server.close();

@@ -1,0 +1,35 @@
+// What a WAV file says of itself, for telling a person why the converter
+// refused it: the preamble, the format chunk's fields, and whether the file
+// ends before the chunks it announces. Walks the chunks as the converter
+// does, over the same preamble and header reads, and reads no samples.
+#ifndef WAV2IMA_WAVE_WAVE_SUMMARY_H
+#define WAV2IMA_WAVE_WAVE_SUMMARY_H
+
+#include <cstdint>
+#include <cstdio>
+
+namespace wav2ima {
+
+constexpr std::uint16_t kFormatTagPcm = 1;
+constexpr std::uint16_t kFormatTagFloat = 3;
+constexpr std::uint16_t kFormatTagExtensible = 0xFFFE;
+
+struct WaveSummary {
+  bool riff_wave;   // the preamble is "RIFF", size, "WAVE"
+  bool has_format;  // a format chunk of 16 bytes or more was found
+  // The format's tag; for an extensible format whose GUID is one of the
+  // standard ones, the tag that GUID stands for (PCM, float).
+  std::uint16_t format;
+  std::uint16_t channels;
+  std::uint32_t sample_rate;
+  std::uint16_t bits_per_sample;
+  bool cut_short;  // a chunk or its header reaches past the end of the file
+};
+
+// Summarises the borrowed input, read from offset 0. Returns 0, or -1 when
+// the input cannot be read or moved in at all.
+int summarise_wave(std::FILE* input, WaveSummary& summary);
+
+}  // namespace wav2ima
+
+#endif  // WAV2IMA_WAVE_WAVE_SUMMARY_H
