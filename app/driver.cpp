@@ -89,7 +89,7 @@ int run_conversion(int argc, char** argv, Convert convert) {
 
   // Before anything is opened: a file of the run's own must never take the
   // number of a closed standard stream and receive its messages.
-  guard_standard_descriptors();
+  prepare_process();
   reset_encoder_state();
   // An output named by its descriptor is a known file before the input is
   // opened: not even the input's failure may be said into it.

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #endif
@@ -245,15 +246,22 @@ bool status_of(std::FILE* stream, FileStatus& status) {
 
 }  // namespace
 
-void guard_standard_descriptors() {
+void prepare_process() {
   // Each open takes the lowest free number: while that is a standard one, it
   // was closed and now holds the null device.
   for (int fd = open_null(); fd >= 0; fd = open_null()) {
     if (fd >= kStandardDescriptors) {
       (void)close_fd(fd);
-      return;
+      break;
     }
   }
+#if defined(__wasi__)
+  // A host that gives the program the whole file system names where it
+  // starts, as a shell does; one that gives it a folder of its own (the
+  // page) names nothing, and names stay relative to that folder.
+  const char* directory = std::getenv("PWD");
+  if (directory != nullptr && directory[0] == '/') (void)chdir(directory);
+#endif
 }
 
 std::FILE* open_input(const char* name) {

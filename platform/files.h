@@ -12,11 +12,14 @@ namespace wav2ima {
 
 constexpr std::int64_t kLengthUnknown = -1;
 
-// Opens the null device on each of the standard descriptors 0, 1 and 2 that
-// is closed, so that no file the program opens later takes its number and
-// receives what is meant for that stream. Where nothing can be opened, the
-// descriptor stays closed.
-void guard_standard_descriptors();
+// Readies the process as a command expects to find itself, before anything
+// is opened: each of the standard descriptors 0, 1 and 2 that is closed is
+// opened on the null device, so that no file the program opens takes its
+// number and receives what is meant for that stream (where nothing can be
+// opened, it stays closed); and on WASI, which gives a program no working
+// directory of its own, the directory the host names in PWD becomes it, so
+// that a relative name means what it means to the user.
+void prepare_process();
 
 // The descriptor that `name` stands for: 0, 1 and 2 for /dev/stdin,
 // /dev/stdout and /dev/stderr, N for /dev/fd/N and /proc/self/fd/N with N in

@@ -5,6 +5,7 @@
 //   wavcheck IN.wav
 #include <cstdio>
 
+#include "platform/files.h"
 #include "wave/wave_summary.h"
 
 using namespace wav2ima;
@@ -45,6 +46,7 @@ void say_reasons(const WaveSummary& wave) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prepare_process();
   std::FILE* input = argc > 1 ? std::fopen(argv[1], "rb") : nullptr;
   WaveSummary wave{};
   const bool read = input != nullptr && summarise_wave(input, wave) == 0;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files.h"
 #include "tools/signals.h"
 #include "wave/canonical_header.h"
 
@@ -32,6 +33,7 @@ int write_samples(std::FILE* out, Generator& g) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prepare_process();
   if (argc != 4 || !known_kind(argv[1])) {
     std::fprintf(stderr, "usage: wavgen sweep|noise|square|silence FRAMES OUT.wav\n");
     return 2;

@@ -9,7 +9,12 @@ const [chooser, drop, progress, cancel, notice, messages, results, downloadAll, 
   'player',
 ].map($);
 
-const kPrograms = ['wav2ima', 'ima2wav', 'wavcheck'];
+// The two programs come with the npm package the worker runs them through.
+const kPrograms = {
+  wav2ima: 'wav2ima/wav2ima.wasm',
+  ima2wav: 'wav2ima/ima2wav.wasm',
+  wavcheck: 'wavcheck.wasm',
+};
 const kFramesPerSecond = 44100;
 
 const say = (text) => {
@@ -21,9 +26,9 @@ const say = (text) => {
 // with the next file.
 let programs = null;
 function loadPrograms() {
-  programs ??= Promise.all(kPrograms.map(async (name) => {
-    const response = await fetch(`${name}.wasm`);
-    if (!response.ok) throw new Error(`${name}.wasm: ${response.status} ${response.statusText}`);
+  programs ??= Promise.all(Object.entries(kPrograms).map(async ([name, url]) => {
+    const response = await fetch(url);
+    if (!response.ok) throw new Error(`${url}: ${response.status} ${response.statusText}`);
     return [name, await WebAssembly.compile(await response.arrayBuffer())];
   })).then(Object.fromEntries);
   programs.catch(() => {

@@ -8,8 +8,8 @@
 //   {zip: [{name, blob}]}                      one zip of streams: {zip}
 // A job that throws answers {error}.
 import { Zip, ZipPassThrough } from './fflate/browser.js';
-import { BlockOutput, SliceInput, writeInPlace } from './files.js';
-import { runProgram } from './run.js';
+import { BlockOutput, SliceInput, writeInPlace } from './wav2ima/files.js';
+import { runProgram } from './wav2ima/run.js';
 
 let modules = null;
 const kOutputTypes = { wav2ima: 'application/octet-stream', ima2wav: 'audio/wav' };

@@ -2,7 +2,7 @@
 // arguments, a folder of files under the names the program is given, its
 // standard output and error as lines, and its exit status. The page's worker
 // and every other JavaScript caller run the programs through this alone.
-import { ConsoleStdout, File, OpenFile, PreopenDirectory, WASI } from './browser_wasi_shim/index.js';
+import { ConsoleStdout, File, OpenFile, PreopenDirectory, WASI } from './shim/index.js';
 
 // `module` is a compiled WebAssembly.Module; `files` maps names to the
 // shim's inodes; `prepare`, if given, sees the shim's WASI object before the

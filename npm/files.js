@@ -11,7 +11,7 @@
 // offset), fd_write(data), fd_pwrite(data, offset), fd_seek(offset, whence),
 // fd_tell(), fd_filestat_get(), fd_filestat_set_size(size) and
 // fd_fdstat_get() on what path_open returned, offsets as BigInt.
-import { Fd, Inode, wasi } from './browser_wasi_shim/index.js';
+import { Fd, Inode, wasi } from './shim/index.js';
 
 // Bytes taken from the chosen file at once: reading a File ran at 100 MB/s
 // in slices of 1 MiB and 260 MB/s in slices of 16 MiB in chromium here.
