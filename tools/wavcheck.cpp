@@ -1,6 +1,7 @@
-// wavcheck: says in plain words why wav2ima refuses a WAV file, one reason a
-// line, from what the file says of itself; nothing for a file whose format
-// it takes. The page shows these words beside "convert error".
+// wavcheck: says in plain words what a WAV file is, on the first line
+// ("PCM 24-bit, 1 channel, 48000 Hz, 3.0 s", the length always last), then
+// why wav2ima refuses it, one reason a line; only "not a RIFF/WAVE file" for
+// anything else. The page shows these words beside "convert error".
 //
 //   wavcheck IN.wav
 #include <cstdio>
@@ -16,11 +17,32 @@ constexpr std::uint16_t kChannels = 2;
 constexpr std::uint32_t kSampleRate = 44100;
 constexpr std::uint16_t kBitsPerSample = 16;
 
+void say_what_it_is(const WaveSummary& wave) {
+  if (!wave.has_format) {
+    std::puts("no format chunk");
+    return;
+  }
+  if (wave.format == kFormatTagPcm || wave.format == kFormatTagFloat) {
+    std::printf("%s %u-bit", wave.format == kFormatTagPcm ? "PCM" : "float", wave.bits_per_sample);
+  } else {
+    std::printf("format 0x%04X", wave.format);
+  }
+  const std::uint64_t bytes_per_second =
+      std::uint64_t{wave.sample_rate} * wave.channels * wave.bits_per_sample / 8;
+  const double seconds = bytes_per_second > 0 ? static_cast<double>(wave.data_bytes) /
+                                                    static_cast<double>(bytes_per_second)
+                                              : 0.0;
+  std::printf(", %u %s, %lu Hz, %.1f s\n", wave.channels,
+              wave.channels == 1 ? "channel" : "channels",
+              static_cast<unsigned long>(wave.sample_rate), seconds);
+}
+
 void say_reasons(const WaveSummary& wave) {
   if (!wave.riff_wave) {
     std::puts("not a RIFF/WAVE file");
     return;
   }
+  say_what_it_is(wave);
   if (wave.has_format) {
     if (wave.format == kFormatTagFloat) {
       std::puts("floating-point samples, wav2ima converts 16-bit PCM");

@@ -1,5 +1,6 @@
 #include "wave/wave_summary.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/stream_io.h"
@@ -40,6 +41,31 @@ std::int64_t length_of(std::FILE* input) {
   return tell_stream(input);
 }
 
+enum ChunkSeen { kWalkOn, kWalkEnds, kReadFailed };
+
+// Takes in the chunk whose header starts at `at`, and moves `at` past it.
+ChunkSeen see_chunk(std::FILE* input, std::int64_t& at, std::int64_t end, WaveSummary& summary) {
+  unsigned char header[kChunkHeaderSize];
+  if (seek_stream(input, at, SEEK_SET) != 0) return kReadFailed;
+  if (std::fread(header, 1, kChunkHeaderSize, input) != kChunkHeaderSize) {
+    summary.cut_short = true;
+    return kWalkEnds;
+  }
+  const std::uint32_t size = read_le32(header + kTagSize);
+  if (is_format_chunk(header) != 0) read_format(input, size, summary);
+  const std::int64_t body_at = at + kChunkHeaderSize;
+  at = body_at + size;
+  // A writer streaming to a pipe puts a placeholder as the data size: the
+  // samples run to the end of the file, wherever that is.
+  const bool placeholder = is_data_chunk(header) != 0 && size >= kPlaceholderSizeMin;
+  if (is_data_chunk(header) != 0) {
+    summary.data_bytes +=
+        static_cast<std::uint64_t>((placeholder ? end : std::min(at, end)) - body_at);
+  }
+  summary.cut_short = !placeholder && at > end;
+  return placeholder || at > end ? kWalkEnds : kWalkOn;
+}
+
 }  // namespace
 
 int summarise_wave(std::FILE* input, WaveSummary& summary) {
@@ -50,35 +76,17 @@ int summarise_wave(std::FILE* input, WaveSummary& summary) {
   if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) return 0;
   summary.riff_wave = true;
 
-  // untrusted size: 64-bit, as in the converter's walk, so every chunk
-  // lowers the count and the walk ends.
-  std::int64_t remaining =
-      riff_size == kSizeUnknown ? INT64_MAX : std::int64_t{riff_size} - kTagSize;
+  // untrusted size: 64-bit, as in the converter's walk, and the walk stops
+  // at the end of the file, so it always ends.
+  const std::int64_t riff_end =
+      riff_size == kSizeUnknown ? end : std::int64_t{riff_size} + kRiffHeaderSize;
   std::int64_t at = kPreambleSize;
-  while (remaining > 0 && at < end) {
-    unsigned char header[kChunkHeaderSize];
-    if (seek_stream(input, at, SEEK_SET) != 0) return -1;
-    if (std::fread(header, 1, kChunkHeaderSize, input) != kChunkHeaderSize) {
-      summary.cut_short = true;
-      break;
-    }
-    const std::uint32_t size = read_le32(header + kTagSize);
-    if (is_format_chunk(header) != 0) read_format(input, size, summary);
-    // A writer streaming to a pipe puts a placeholder here: the samples run
-    // to the end of the file, wherever that is.
-    if (is_data_chunk(header) != 0 && size >= kPlaceholderSizeMin) break;
-    const std::int64_t next = at + kChunkHeaderSize + size;
-    if (next > end) {
-      summary.cut_short = true;
-      break;
-    }
-    remaining -= std::int64_t{size} + kChunkHeaderSize;
-    at = next;
-  }
+  ChunkSeen seen = kWalkOn;
+  while (seen == kWalkOn && at < std::min(riff_end, end))
+    seen = see_chunk(input, at, end, summary);
+  if (seen == kReadFailed) return -1;
   // The RIFF size announces more than the file holds.
-  if (riff_size != kSizeUnknown && std::int64_t{riff_size} + kRiffHeaderSize > end) {
-    summary.cut_short = true;
-  }
+  if (riff_end > end) summary.cut_short = true;
   return 0;
 }
 

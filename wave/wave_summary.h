@@ -24,6 +24,9 @@ struct WaveSummary {
   std::uint32_t sample_rate;
   std::uint16_t bits_per_sample;
   bool cut_short;  // a chunk or its header reaches past the end of the file
+  // The bytes of samples the file holds: each data chunk's size, as far as
+  // the file goes (to its end for a size a streaming writer put there).
+  std::uint64_t data_bytes;
 };
 
 // Summarises the borrowed input, read from offset 0. Returns 0, or -1 when

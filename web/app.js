@@ -3,6 +3,8 @@
 // is uploaded: a file goes from the disk to the worker and comes back as a
 // download. The worker makes every Blob; this thread moves only messages and
 // finished Blobs, so no task here runs long.
+import { Refusal, decode, mayBeAudio, sendSlices } from './prepare.js';
+
 const $ = (id) => document.getElementById(id);
 const [chooser, drop, progress, cancel, notice, messages, results, downloadAll, player] = [
   'wav-file', 'drop', 'progress', 'cancel', 'notice', 'messages', 'results', 'download-all',
@@ -77,6 +79,18 @@ async function startWorker() {
   worker.postMessage({ modules });
 }
 
+let cancels = 0; // times Cancel was pressed: a task that began before stops
+let onCancel = null; // rejects the step outside the worker a task waits for
+
+// A step outside the worker (the browser decoding a file) that Cancel ends
+// at once for the page, whatever the browser still does with it.
+function cancellable(promise) {
+  return new Promise((resolve, reject) => {
+    onCancel = () => reject(new Cancelled());
+    promise.then(resolve, reject);
+  });
+}
+
 // One job for the worker; resolves to its answer.
 async function job(message) {
   try {
@@ -138,7 +152,7 @@ function startBatch() {
 
 // Streams are named after their inputs, distinct within a batch.
 function streamName(inputName) {
-  const base = inputName.replace(/\.wav$/i, '');
+  const base = inputName.replace(/\.[^.]*$/, '');
   let name = `${base}.ima`;
   for (let n = 2; batch.names.has(name); n++) name = `${base}-${n}.ima`;
   batch.names.add(name);
@@ -167,33 +181,99 @@ function problem(error, name) {
 
 function convertTask(file, item) {
   return async () => {
-    const name = streamName(file.name);
+    item.file = file;
+    item.stream ??= streamName(file.name);
     const waiting = tasks.length > 0 ? `; ${tasks.length} more waiting` : '';
     say(`Converting ${file.name}${waiting}…`);
-    item.state.textContent = 'converting…';
-    let answer;
+    await runWav2ima(item, file, file.name);
+  };
+}
+
+// Runs wav2ima on `input` (the chosen file, or the WAV prepared from it)
+// and shows in `item` what it made, or why not.
+async function runWav2ima(item, input, inputName) {
+  item.state.textContent = 'converting…';
+  let answer;
+  try {
+    answer = await job({ program: 'wav2ima', input, inputName, outputName: item.stream,
+      explain: true });
+  } catch (error) {
+    item.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not converted';
+    batch.problems.push(problem(error, inputName));
+    say(batch.problems.at(-1));
+    return;
+  }
+  transcript(`wav2ima ${inputName} ${item.stream}`, answer);
+  if (answer.unreadable) {
+    item.state.textContent = 'could not be read';
+    messages.textContent += `(${answer.unreadable})\n`;
+    batch.problems.push(`${inputName} could not be read: it is a folder, or it changed or ` +
+      'vanished since it was chosen. Choose it again.');
+  } else if (answer.status === 0) {
+    offer(item, item.stream, answer.output);
+  } else {
+    batch.refused += 1;
+    // wavcheck's words: what a WAV file is, then why wav2ima refused it.
+    const why = answer.why ?? [];
+    const [what, ...reasons] = why[0] === 'not a RIFF/WAVE file' ? [null, ...why] : why;
+    item.what ??= what;
+    item.state.textContent = `${answer.lines.at(-1) ?? 'failed'}${what ? ` (${what})` : ''}` +
+      `${reasons.length > 0 ? `: ${reasons.join('; ')}` : ''}`;
+    if (input === item.file && mayBeAudio(item.file, why)) offerToPrepare(item);
+  }
+}
+
+// The user's choice, never made for them: the browser decodes the file and
+// resamples it, and wav2ima converts the result.
+function offerToPrepare(item) {
+  $('prepare')?.removeAttribute('id');
+  const button = document.createElement('button');
+  button.type = 'button';
+  button.id = 'prepare';
+  button.textContent = 'Resample to 44.1 kHz stereo and convert';
+  button.addEventListener('click', () => {
+    button.remove();
+    batch.refused -= 1;
+    schedule(prepareTask(item));
+  });
+  item.state.append(' ', button);
+}
+
+function prepareTask(item) {
+  return async () => {
+    const { file } = item;
+    const started = cancels;
+    say(`Preparing ${file.name}: the browser decodes and resamples it…`);
+    item.state.textContent = 'preparing…';
+    progress.value = 0;
+    let wav;
+    let decoded;
     try {
-      answer = await job({ program: 'wav2ima', input: file, inputName: file.name, outputName: name,
-        explain: true });
+      const read = async (whole) => (await job({ read: whole })).bytes;
+      decoded = await cancellable(decode(file, read, Number(/([\d.]+) s$/.exec(item.what)?.[1] ?? 0)));
+      await startWorker().catch((error) => {
+        throw new NotLoaded(error.message);
+      });
+      await sendSlices(decoded.buffer, (left, right, share) => {
+        progress.value = share;
+        worker.postMessage({ samples: { left, right } }, [left.buffer, right.buffer]);
+      }, () => started === cancels && worker !== null);
+      ({ wav } = await job({ finishWav: true }));
     } catch (error) {
-      item.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not converted';
-      batch.problems.push(problem(error, file.name));
+      item.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not prepared';
+      batch.problems.push(error instanceof Refusal ? error.message : problem(error, file.name));
       say(batch.problems.at(-1));
       return;
     }
-    transcript(`wav2ima ${file.name} ${name}`, answer);
-    if (answer.unreadable) {
-      item.state.textContent = 'could not be read';
-      messages.textContent += `(${answer.unreadable})\n`;
-      batch.problems.push(`${file.name} could not be read: it is a folder, or it changed or ` +
-        'vanished since it was chosen. Choose it again.');
-    } else if (answer.status === 0) {
-      offer(item, name, answer.output);
-    } else {
-      batch.refused += 1;
-      const why = answer.why?.length > 0 ? `: ${answer.why.join('; ')}` : '';
-      item.state.textContent = `${answer.lines.at(-1) ?? 'failed'}${why}`;
-    }
+    const inputName = `${file.name.replace(/\.[^.]*$/, '')}-prepared.wav`;
+    // What the file was: what a WAV says of itself, or the type, channels
+    // and length of decoded audio (browsers do not tell the rate of
+    // compressed audio).
+    const was = item.what ?? [file.type || 'type unknown', decoded.channels === 1 ? '1 channel' :
+      `${decoded.channels} channels`, `${decoded.seconds.toFixed(1)} s`].join(', ');
+    messages.textContent += `prepared ${inputName} from ${file.name} (${was}): resampled to ` +
+      '44100 Hz by the browser, stereo, 16-bit\n';
+    await runWav2ima(item, wav, inputName);
   };
 }
 
@@ -281,9 +361,12 @@ function add(files) {
 cancel.addEventListener('click', () => {
   for (const task of tasks) if (task.state) task.state.textContent = 'cancelled';
   tasks.length = 0;
+  cancels += 1;
   endWorker();
   pending?.reject(new Cancelled());
   pending = null;
+  onCancel?.();
+  onCancel = null;
   startWorker().catch(() => {});
 });
 

@@ -10,6 +10,7 @@
 //   node web/page_test.mjs build-wasi/web NATIVE_BUILD examples/sweep.wav SHOT.png PACKAGE.tgz
 import { execFileSync, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { cp, mkdir, mkdtemp, open, readFile, readdir, rm, writeFile } from 'node:fs/promises';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
@@ -94,6 +95,11 @@ await writeFile(at('folder/a.wav'), sweep);
 await writeFile(at('folder/inner/b.wav'), sweep);
 await writeFile(at('folder/notes.txt'), 'not audio');
 await sparseWav('1GB.wav', 1_000_000_000);
+// Audio wav2ima refuses, made by sox, and an hour and a second of 8 kHz.
+execFileSync('sox', ['-n', '-r', '48000', '-c', '1', '-b', '16', at('voice48k.wav'), 'synth', '3', 'sine', '300-3000', 'vol', '0.5']);
+execFileSync('sox', ['-n', '-r', '44100', '-c', '2', at('tune.mp3'), 'synth', '3', 'sine', '440', 'sine', '660', 'vol', '0.5']);
+await writeFile(at('hour.wav'), wavHeader({ channels: 1, rate: 8000, bits: 8, dataSize: 3601 * 8000 }));
+await (await open(at('hour.wav'), 'r+')).truncate(44 + 3601 * 8000);
 await sparseWav('2.5GB.wav', 2_500_000_000);
 
 // What the native build makes of an input, as SHA-256 digests of 64 MiB
@@ -198,14 +204,52 @@ const listen = async (page) => {
   return page.$eval('#player', (player) => ({ src: player.src, duration: player.duration }));
 };
 
+// The left channel of the WAV ima2wav makes of a stream: what a player plays.
+function played(stream, name) {
+  writeFileSync(at(`${name}.ima`), stream);
+  execFileSync(join(native, 'ima2wav'), [at(`${name}.ima`), at(`${name}.played.wav`)], { stdio: 'ignore' });
+  const wav = readFileSync(at(`${name}.played.wav`));
+  return Int16Array.from({ length: (wav.length - 44) / 4 }, (_, i) => wav.readInt16LE(44 + 4 * i));
+}
+const rms = (samples) => Math.sqrt(samples.reduce((sum, x) => sum + x * x, 0) / samples.length);
+// The best correlation of the two within 64 frames of each other.
+function correlation(a, b) {
+  let best = -1;
+  for (let lag = -64; lag <= 64; lag++) {
+    let ab = 0, aa = 0, bb = 0;
+    for (let i = Math.max(0, -lag); i < Math.min(a.length, b.length - lag); i++) {
+      ab += a[i] * b[i + lag];
+      aa += a[i] * a[i];
+      bb += b[i + lag] * b[i + lag];
+    }
+    best = Math.max(best, ab / Math.sqrt(aa * bb));
+  }
+  return best;
+}
+// What the page prepared, beside what sox's resampling of the same file
+// gives through the native programs.
+async function likeSox(page, input, correlated) {
+  const stream = Buffer.from(await page.$eval('#download', async (link) => [...new Uint8Array(await (await fetch(link.href)).arrayBuffer())]));
+  execFileSync('sox', [at(input), '-r', '44100', '-c', '2', '-b', '16', at(`${input}.sox.wav`)]);
+  execFileSync(nativeWav2ima, [at(`${input}.sox.wav`), at(`${input}.sox.ima`)], { stdio: 'ignore' });
+  const [ours, theirs] = [played(stream, `${input}.page`), played(readFileSync(at(`${input}.sox.ima`)), `${input}.sox`)];
+  const level = 20 * Math.log10(rms(ours) / rms(theirs));
+  check(Math.abs(ours.length / theirs.length - 1) <= 0.02, `${input} prepared: ${ours.length} frames, sox ${theirs.length}`);
+  check(Math.abs(level) <= 3, `${input} prepared: level within 3 dB of sox's (${level.toFixed(2)} dB)`);
+  if (correlated) {
+    const r = correlation(ours, theirs);
+    check(r > 0.9, `${input} prepared: the same waveform as sox's (correlation ${r.toFixed(4)})`);
+  }
+}
+
 // Each case: the page it needs (the shared one unless said), the files
 // chosen or dropped, what happens while they convert, and what must show.
 const cases = [
   { name: 'the example among refused files', choose: ['sweep.wav', 'mono48k24.wav', 'truncated.wav'],
     notice: /^Done: 1 stream made, 2 refused by wav2ima\.$/,
     results: ['sweep.wav: sweep.ima 0:04.0, 176,400 bytes Listen',
-      'mono48k24.wav: convert error: mono: 1 channel, wav2ima converts stereo; 48000 Hz, wav2ima converts 44100 Hz; 24-bit, wav2ima converts 16-bit',
-      'truncated.wav: convert error: cut short: the file ends before its last chunk does'],
+      'mono48k24.wav: convert error (PCM 24-bit, 1 channel, 48000 Hz, 0.0 s): mono: 1 channel, wav2ima converts stereo; 48000 Hz, wav2ima converts 44100 Hz; 24-bit, wav2ima converts 16-bit Resample to 44.1 kHz stereo and convert',
+      'truncated.wav: convert error (PCM 16-bit, 2 channels, 44100 Hz, 0.0 s): cut short: the file ends before its last chunk does Resample to 44.1 kHz stereo and convert'],
     messages: '$ wav2ima sweep.wav sweep.ima\nconverting sweep.wav\nexit status 0\n', download: 'sweep.wav' },
   { name: 'listen twice: one decoded WAV kept', choose: ['sweep.wav'], notice: /^Done/,
     after: async (page) => {
@@ -260,6 +304,15 @@ const cases = [
     results: ['2.5GB.wav: cancelled', 'sweep.wav: cancelled'], noDownload: true },
   { name: 'after cancel the page converts', choose: ['sweep.wav'], notice: /^Done: 1 stream/, download: 'sweep.wav',
     freshWorker: true },
+  { name: 'a 48 kHz mono WAV, prepared on request', choose: ['voice48k.wav'], notice: /^Done: 0 streams made, 1 refused/,
+    results: ['voice48k.wav: convert error (PCM 16-bit, 1 channel, 48000 Hz, 3.0 s): mono: 1 channel, wav2ima converts stereo; 48000 Hz, wav2ima converts 44100 Hz Resample to 44.1 kHz stereo and convert'],
+    prepare: { notice: /^Done: 1 stream made\.$/, messages: /prepared voice48k-prepared\.wav from voice48k\.wav \(PCM 16-bit, 1 channel, 48000 Hz, 3\.0 s\): resampled to 44100 Hz by the browser, stereo, 16-bit\n\$ wav2ima voice48k-prepared\.wav voice48k\.ima\nconverting voice48k-prepared\.wav\nexit status 0\n$/,
+      like: 'voice48k.wav', correlated: true } },
+  { name: 'an MP3, prepared on request', choose: ['tune.mp3'], notice: /^Done: 0 streams made, 1 refused/,
+    results: ['tune.mp3: convert error: not a RIFF/WAVE file Resample to 44.1 kHz stereo and convert'],
+    prepare: { notice: /^Done: 1 stream made\.$/, messages: /prepared tune-prepared\.wav from tune\.mp3 \(audio\/mpeg, 2 channels, 3\.\d s\)/, like: 'tune.mp3' } },
+  { name: 'over an hour: not prepared', choose: ['hour.wav'], notice: /^Done: 0 streams made, 1 refused/,
+    prepare: { notice: /^hour\.wav is longer than one hour: preparing holds all of the decoded audio in memory, so the page prepares at most one hour\. sox or ffmpeg can resample it\.$/ } },
   { name: 'a program that did not load', page: { failOnce: 'wav2ima/wav2ima.wasm' },
     atLoad: /^The converter could not be loaded \(wav2ima\/wav2ima\.wasm: 404/,
     choose: ['sweep.wav'], notice: /^Done: 1 stream/, download: 'sweep.wav' },
@@ -401,6 +454,20 @@ try {
     const fetched = page.requests.slice(requestsBefore).filter((url) => !/^(blob|data):/.test(url) &&
       !(row.freshWorker && url.startsWith(origin) && url.endsWith('.js')) && !row.page);
     check(fetched.length === 0, `${row.name}: nothing fetched ${JSON.stringify(fetched)}`);
+    if (row.prepare) {
+      await page.evaluate(() => {
+        window.begun = false;
+      });
+      await page.evaluate(() => window.longTasks.splice(0));
+      await page.click('#prepare');
+      await settled(page);
+      console.log(`     longest pause while preparing: ${Math.max(0, ...await page.evaluate(() => window.longTasks))} ms`);
+      const prepared = await notice(page);
+      check(row.prepare.notice.test(prepared), `${row.name}: ${prepared}`);
+      const said = await page.$eval('#messages', (e) => e.textContent);
+      if (row.prepare.messages) check(row.prepare.messages.test(said), `${row.name}: the messages say what was prepared (${said.split('\n').find((line) => line.startsWith('prepared'))})`);
+      if (row.prepare.like) await likeSox(page, row.prepare.like, row.prepare.correlated);
+    }
     await row.after?.(page);
     if (row.shot) await page.screenshot({ path: screenshot, fullPage: true });
     if (page !== shared) await page.close();

@@ -6,6 +6,10 @@
 //       one run over `input` (a File or Blob): {share} messages as the
 //       program reads, then {status, lines, output, unreadable, why}
 //   {zip: [{name, blob}]}                      one zip of streams: {zip}
+//   {read: file}                               the whole file: {bytes}, an
+//       ArrayBuffer handed over, not copied
+//   {samples: {left, right}}                   a slice of a WAV the page
+//       prepares, no answer; then {finishWav} answers {wav}
 // A job that throws answers {error}.
 import { Zip, ZipPassThrough } from './fflate/browser.js';
 import { BlockOutput, SliceInput, writeInPlace } from './wav2ima/files.js';
@@ -76,13 +80,59 @@ function zip(entries) {
   return new Blob(parts, { type: 'application/zip' });
 }
 
+// The WAV the page prepares, written as its slices come: a canonical
+// header, then 16-bit frames, each sample rounded to the nearest and clamped.
+const kHeaderBytes = 44;
+let prepared = null;
+const pcm16 = (x) => Math.min(32767, Math.max(-32768, Math.round(x * 32768)));
+
+function addSamples({ left, right }) {
+  prepared ??= { file: new BlockOutput('audio/wav'), end: kHeaderBytes };
+  const frames = new DataView(new ArrayBuffer(left.length * 4));
+  for (let i = 0; i < left.length; i++) {
+    frames.setInt16(4 * i, pcm16(left[i]), true);
+    frames.setInt16(4 * i + 2, pcm16(right[i]), true);
+  }
+  prepared.file.write(new Uint8Array(frames.buffer), prepared.end);
+  prepared.end += frames.byteLength;
+}
+
+function finishWav() {
+  if (prepared === null) throw new Error('no samples came');
+  const dataSize = prepared.end - kHeaderBytes;
+  const header = new DataView(new ArrayBuffer(kHeaderBytes));
+  for (const [at, tag] of [[0, 'RIFF'], [8, 'WAVE'], [12, 'fmt '], [36, 'data']]) {
+    [...tag].forEach((c, i) => header.setUint8(at + i, c.charCodeAt(0)));
+  }
+  // Size, format 1 (PCM), 2 channels, 44100 Hz, bytes per second and
+  // frame, 16 bits, data size.
+  const fields = [[4, 36 + dataSize, 4], [16, 16, 4], [20, 1, 2], [22, 2, 2], [24, 44100, 4],
+    [28, 176400, 4], [32, 4, 2], [34, 16, 2], [40, dataSize, 4]];
+  for (const [at, value, size] of fields) {
+    if (size === 4) header.setUint32(at, value, true);
+    else header.setUint16(at, value, true);
+  }
+  prepared.file.write(new Uint8Array(header.buffer), 0);
+  const wav = prepared.file.blob();
+  prepared = null;
+  return wav;
+}
+
 onmessage = async ({ data }) => {
   if (data.modules) {
     modules = data.modules;
     return;
   }
+  if (data.samples) {
+    addSamples(data.samples);
+    return;
+  }
   try {
-    postMessage(data.zip ? { zip: zip(data.zip) } : await run(data));
+    if (data.read) {
+      const bytes = new FileReaderSync().readAsArrayBuffer(data.read);
+      postMessage({ bytes }, [bytes]);
+    } else if (data.finishWav) postMessage({ wav: finishWav() });
+    else postMessage(data.zip ? { zip: zip(data.zip) } : await run(data));
   } catch (error) {
     postMessage({ error: String(error?.message ?? error) });
   }
