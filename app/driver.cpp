@@ -70,15 +70,27 @@ void say(std::FILE* stream, const char* format, const char* name) {
   std::free(text);
 }
 
-int report_cannot_open(const char* name, const MessageStreams& messages) {
-  say(messages.failure, "can not open %s\n", name);
-  return kExitFailure;
-}
+constexpr const char* kCannotOpen = "can not open %s\n";
+constexpr const char* kConvertError = "convert error\n";
 
 // Buffered bytes reach the file only here: a full disk shows up at the flush.
 bool close_output(std::FILE* output) {
   const bool flushed = std::fflush(output) == 0;
   return std::fclose(output) == 0 && flushed;
+}
+
+// The end of every run: closes what is open, the output first, and says
+// `failure` (a message format with `name` as its argument) if there is one;
+// an output that cannot be closed whole fails a run that had not failed.
+// Returns the exit status.
+int finish(std::FILE* output, std::FILE* input, const MessageStreams& messages, const char* failure,
+           const char* name) {
+  const bool output_closed = output == nullptr || close_output(output);
+  if (input != nullptr) (void)std::fclose(input);
+  if (failure == nullptr && !output_closed) failure = kConvertError;
+  if (failure == nullptr) return kExitSuccess;
+  say(messages.failure, failure, name);
+  return kExitFailure;
 }
 
 // One conversion, whichever direction: both commands share the order of
@@ -96,7 +108,8 @@ int run_conversion(int argc, char** argv, Convert convert) {
   const FileIdentity named_output = identity_of_descriptor(descriptor_named(output_name));
   std::FILE* input = open_input(input_name);
   if (input == nullptr) {
-    return report_cannot_open(input_name, message_streams(FileIdentity{}, named_output));
+    return finish(nullptr, nullptr, message_streams(FileIdentity{}, named_output), kCannotOpen,
+                  input_name);
   }
   const FileIdentity input_file = identity_of(input);
   // Opened without truncation and compared by the open descriptors, so an
@@ -108,30 +121,18 @@ int run_conversion(int argc, char** argv, Convert convert) {
   const MessageStreams messages = message_streams(input_file, output_file);
   if (output == nullptr || (input_file.stored && same_file(input_file, output_file)) ||
       truncate_output(output_name, output) != 0) {
-    if (output != nullptr) (void)std::fclose(output);
-    (void)std::fclose(input);
-    return report_cannot_open(output_name, messages);
+    return finish(output, input, messages, kCannotOpen, output_name);
   }
   const std::int64_t input_length = regular_file_length(input);
   std::FILE* readable = seekable_input(input, input_buffer, kStreamBufferSize);
-  if (readable == nullptr) {
-    (void)std::fclose(output);
-    (void)std::fclose(input);
-    return report_cannot_open(input_name, messages);
-  }
+  if (readable == nullptr) return finish(output, input, messages, kCannotOpen, input_name);
   (void)std::setvbuf(output, output_buffer, _IOFBF, kStreamBufferSize);
 
   // Out before the input is read, so that a log shows the file being
   // converted while it runs.
   say(messages.announcement, "converting %s\n", input_name);
   const int result = convert(output, readable, input_length, appends(output));
-  const bool output_closed = close_output(output);
-  (void)std::fclose(readable);
-  if (result != 0 || !output_closed) {
-    say(messages.failure, "convert error\n", nullptr);
-    return kExitFailure;
-  }
-  return kExitSuccess;
+  return finish(output, readable, messages, result != 0 ? kConvertError : nullptr, nullptr);
 }
 
 int convert_wave(std::FILE* output, std::FILE* input, std::int64_t /*input_length*/,

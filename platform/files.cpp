@@ -23,6 +23,13 @@ namespace wav2ima {
 
 namespace {
 
+// The C runtime's name for a POSIX call it has: the same with an underscore.
+#if defined(_WIN32)
+#define WAV2IMA_POSIX(name) _##name
+#else
+#define WAV2IMA_POSIX(name) name
+#endif
+
 enum FileKind { kOtherKind, kDirectory, kRegular };
 
 struct FileStatus {
@@ -35,33 +42,16 @@ struct FileStatus {
 
 }  // namespace
 
-// Windows: the C runtime's descriptors over the system's handles. POSIX and
-// WASI have the calls of the same names without the underscore.
+// Windows: the C runtime's descriptors over the system's handles; outputs
+// are opened by name alone, so none appends.
 #if defined(_WIN32)
 
 namespace {
 
 constexpr const char* kNullDevice = "NUL";
-
-int fd_of(std::FILE* stream) {
-  return _fileno(stream);
-}
-
-int open_null() {
-  return _open(kNullDevice, _O_RDWR | _O_BINARY);
-}
-
-int open_for_writing(const char* name) {
-  return _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-}
-
-std::FILE* stream_of_fd(int fd) {
-  return _fdopen(fd, "wb");
-}
-
-int close_fd(int fd) {
-  return _close(fd);
-}
+constexpr int kNullFlags = _O_RDWR | _O_BINARY;
+constexpr int kOutputFlags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT;
+constexpr int kOutputMode = _S_IREAD | _S_IWRITE;
 
 int truncate_fd(int fd) {
   return _chsize_s(fd, 0) == 0 ? 0 : -1;
@@ -94,36 +84,20 @@ bool status_of(int fd, FileStatus& status) {
 
 }  // namespace
 
-// Outputs are opened by name, never in append mode.
 bool appends(std::FILE* /*stream*/) {
   return false;
 }
 
+// POSIX systems and WASI: device and inode, the append flag, and files that
+// say they are empty.
 #else
 
 namespace {
 
 constexpr const char* kNullDevice = "/dev/null";
-
-int fd_of(std::FILE* stream) {
-  return fileno(stream);
-}
-
-int open_null() {
-  return open(kNullDevice, O_RDWR);
-}
-
-int open_for_writing(const char* name) {
-  return open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-}
-
-std::FILE* stream_of_fd(int fd) {
-  return fdopen(fd, "wb");
-}
-
-int close_fd(int fd) {
-  return close(fd);
-}
+constexpr int kNullFlags = O_RDWR;
+constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_CLOEXEC;
+constexpr int kOutputMode = 0666;
 
 int truncate_fd(int fd) {
   return ftruncate(fd, 0);
@@ -240,6 +214,14 @@ namespace {
 
 constexpr int kStandardDescriptors = 3;
 
+int fd_of(std::FILE* stream) {
+  return WAV2IMA_POSIX(fileno)(stream);
+}
+
+int open_null() {
+  return WAV2IMA_POSIX(open)(kNullDevice, kNullFlags);
+}
+
 bool status_of(std::FILE* stream, FileStatus& status) {
   return stream != nullptr && status_of(fd_of(stream), status);
 }
@@ -251,7 +233,7 @@ void prepare_process() {
   // was closed and now holds the null device.
   for (int fd = open_null(); fd >= 0; fd = open_null()) {
     if (fd >= kStandardDescriptors) {
-      (void)close_fd(fd);
+      (void)WAV2IMA_POSIX(close)(fd);
       break;
     }
   }
@@ -277,10 +259,10 @@ std::FILE* open_input(const char* name) {
 std::FILE* open_output(const char* name) {
   if (name == nullptr) return nullptr;
   if (descriptor_named(name) >= 0) return open_named(name, "wb");
-  const int fd = open_for_writing(name);
+  const int fd = WAV2IMA_POSIX(open)(name, kOutputFlags, kOutputMode);
   if (fd < 0) return nullptr;
-  std::FILE* output = stream_of_fd(fd);
-  if (output == nullptr) (void)close_fd(fd);
+  std::FILE* output = WAV2IMA_POSIX(fdopen)(fd, "wb");
+  if (output == nullptr) (void)WAV2IMA_POSIX(close)(fd);
   return output;
 }
 

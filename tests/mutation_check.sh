@@ -15,6 +15,7 @@ mutations=(
   'adpcm/reconstruct.h@@next = std::clamp(next, kSampleMin, kSampleMax);@@next = std::clamp(next, kSampleMin + 1, kSampleMax);'
   'adpcm/reconstruct.h@@next = std::clamp(next, kSampleMin, kSampleMax);@@next = std::clamp(next, kSampleMin, kSampleMax - 1);'
   'adpcm/tables.h@@{-1, -1, -1, -1, 2, 4, 6, 8}@@{-1, -1, -1, -1, 2, 4, 6, 7}'
+  'adpcm/tables.h@@   371,@@   372,'
   'adpcm/tables.h@@(2 * magnitude + 1) * kStepTable[step_index] / 8@@(2 * magnitude + 1) * kStepTable[step_index] / 7'
   'adpcm/quantiser.h@@const std::int32_t magnitude = (m - 1) / 2;@@const std::int32_t magnitude = m / 2;'
   'adpcm/decoder.cpp@@frame_of(left_predictor, right_predictor)@@frame_of(right_predictor, left_predictor)'

@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include <filesystem>
-
 #include <gtest/gtest.h>
 
 #include "tests/test_files.h"
@@ -221,16 +219,6 @@ TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
     }
     EXPECT_EQ(run.err, row.want_err);
   }
-}
-
-TEST(Ima2wav, RefusesAFolder) {
-  TempDir dir;
-  std::filesystem::create_directory(dir / "sub");
-  const RunResult run = run_program(IMA2WAV_PATH, {"sub", "out.wav"}, dir.path);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "can not open sub\n");
-  EXPECT_FALSE(file_exists(dir / "out.wav"));
 }
 
 // The README's command lines, with the project's own tools in place of the
