@@ -21,13 +21,34 @@ const kSlice = 16 << 20;
 // 1 MiB, 7.5 s in parts of 4 MiB and 4.3 s in parts of 16 MiB here.
 const kBlock = 16 << 20;
 
-const failed = (ret) => ({ ret, data: new Uint8Array(0) });
+// An open file with a position, as the programs use one: they ask what it
+// is, how long, and move in it from the start, the position or the end.
+class OpenAt extends Fd {
+  constructor(file) {
+    super();
+    this.file = file;
+    this.position = 0n;
+  }
 
-// A seek as the programs make them: from the start, the position or the end.
-function seekTarget(offset, whence, position, size) {
-  const base = { [wasi.WHENCE_SET]: 0n, [wasi.WHENCE_CUR]: position, [wasi.WHENCE_END]: size }[whence];
-  if (base === undefined || base + offset < 0n) return null;
-  return base + offset;
+  fd_fdstat_get() {
+    return { ret: wasi.ERRNO_SUCCESS, fdstat: new wasi.Fdstat(wasi.FILETYPE_REGULAR_FILE, 0) };
+  }
+
+  fd_filestat_get() {
+    return { ret: wasi.ERRNO_SUCCESS, filestat: this.file.stat() };
+  }
+
+  fd_seek(offset, whence) {
+    const from = { [wasi.WHENCE_SET]: 0n, [wasi.WHENCE_CUR]: this.position,
+      [wasi.WHENCE_END]: this.file.stat().size };
+    if (!(whence in from) || from[whence] + offset < 0n) return { ret: wasi.ERRNO_INVAL, offset: 0n };
+    this.position = from[whence] + offset;
+    return { ret: wasi.ERRNO_SUCCESS, offset: this.position };
+  }
+
+  fd_tell() {
+    return { ret: wasi.ERRNO_SUCCESS, offset: this.position };
+  }
 }
 
 // A Blob (a chosen File, or a stream made before) as a read-only file. A read
@@ -70,27 +91,13 @@ export class SliceInput extends Inode {
   }
 }
 
-class SliceReader extends Fd {
-  constructor(file) {
-    super();
-    this.file = file;
-    this.position = 0n;
-  }
-
-  fd_fdstat_get() {
-    return { ret: wasi.ERRNO_SUCCESS, fdstat: new wasi.Fdstat(wasi.FILETYPE_REGULAR_FILE, 0) };
-  }
-
-  fd_filestat_get() {
-    return { ret: wasi.ERRNO_SUCCESS, filestat: this.file.stat() };
-  }
-
+class SliceReader extends OpenAt {
   fd_pread(size, offset) {
     try {
       return { ret: wasi.ERRNO_SUCCESS, data: this.file.read(Number(offset), size) };
     } catch (error) {
       this.file.failure ??= error;
-      return failed(wasi.ERRNO_IO);
+      return { ret: wasi.ERRNO_IO, data: new Uint8Array(0) };
     }
   }
 
@@ -99,21 +106,6 @@ class SliceReader extends Fd {
     this.position += BigInt(read.data.length);
     this.file.onread(Number(this.position));
     return read;
-  }
-
-  fd_seek(offset, whence) {
-    const target = seekTarget(offset, whence, this.position, BigInt(this.file.blob.size));
-    if (target === null) return { ret: wasi.ERRNO_INVAL, offset: 0n };
-    this.position = target;
-    return { ret: wasi.ERRNO_SUCCESS, offset: target };
-  }
-
-  fd_tell() {
-    return { ret: wasi.ERRNO_SUCCESS, offset: this.position };
-  }
-
-  fd_write() {
-    return { ret: wasi.ERRNO_BADF, nwritten: 0 };
   }
 }
 
@@ -207,21 +199,7 @@ export function writeInPlace(shim) {
   };
 }
 
-class BlockWriter extends Fd {
-  constructor(file) {
-    super();
-    this.file = file;
-    this.position = 0n;
-  }
-
-  fd_fdstat_get() {
-    return { ret: wasi.ERRNO_SUCCESS, fdstat: new wasi.Fdstat(wasi.FILETYPE_REGULAR_FILE, 0) };
-  }
-
-  fd_filestat_get() {
-    return { ret: wasi.ERRNO_SUCCESS, filestat: this.file.stat() };
-  }
-
+class BlockWriter extends OpenAt {
   fd_filestat_set_size(size) {
     if (size !== 0n) return wasi.ERRNO_NOTSUP;
     this.file.truncate();
@@ -237,24 +215,5 @@ class BlockWriter extends Fd {
     const written = this.fd_pwrite(data, this.position);
     this.position += BigInt(written.nwritten);
     return written;
-  }
-
-  fd_seek(offset, whence) {
-    const target = seekTarget(offset, whence, this.position, BigInt(this.file.size));
-    if (target === null) return { ret: wasi.ERRNO_INVAL, offset: 0n };
-    this.position = target;
-    return { ret: wasi.ERRNO_SUCCESS, offset: target };
-  }
-
-  fd_tell() {
-    return { ret: wasi.ERRNO_SUCCESS, offset: this.position };
-  }
-
-  fd_read() {
-    return failed(wasi.ERRNO_BADF);
-  }
-
-  fd_pread() {
-    return failed(wasi.ERRNO_BADF);
   }
 }

@@ -126,6 +126,20 @@ async function browserMemory(pids) {
   }
   return total;
 }
+// Runs `action`, sampling the memory of `pids` as it runs: {result, grew},
+// the peak over what there was before.
+async function growth(pids, action) {
+  const before = await browserMemory(pids);
+  let peak = before;
+  let running = true;
+  const sampler = (async () => {
+    for (; running; await new Promise((done) => setTimeout(done, 200))) peak = Math.max(peak, await browserMemory(pids));
+  })();
+  const result = await action();
+  running = false;
+  await sampler;
+  return { result, grew: peak - before };
+}
 async function browserPids(root) {
   const children = new Map();
   for (const pid of (await readdir('/proc')).filter((name) => /^\d+$/.test(name))) {
@@ -169,6 +183,7 @@ async function openPage({ url = origin, failOnce = null } = {}) {
   return page;
 }
 
+const longestPause = async (page) => Math.max(0, ...await page.evaluate(() => window.longTasks));
 const notice = (page) => page.$eval('#notice', (element) => element.textContent);
 const settled = (page) => page.waitForFunction(() => window.begun &&
   document.querySelector('#results').getAttribute('aria-busy') === 'false' &&
@@ -394,25 +409,18 @@ try {
       window.begun = false;
     });
     const pids = row.memory ? await browserPids(browser.process().pid) : [];
-    const memoryBefore = await browserMemory(pids);
-    let peak = memoryBefore;
-    let sampling = row.memory !== undefined;
-    const sampler = (async () => {
-      for (; sampling; await new Promise((done) => setTimeout(done, 200))) peak = Math.max(peak, await browserMemory(pids));
-    })();
     const shares = new Set();
     const watcher = setInterval(() => page.$eval('#progress', (bar) => bar.value).then((v) => shares.add(v), () => {}), 100);
-
-    if (row.choose) await choose(page, row.choose);
-    else await dropOn(page, row.drop);
-    await row.during?.(page);
-    await settled(page);
+    const { grew } = await growth(pids, async () => {
+      if (row.choose) await choose(page, row.choose);
+      else await dropOn(page, row.drop);
+      await row.during?.(page);
+      await settled(page);
+    });
     clearInterval(watcher);
-    sampling = false;
-    await sampler;
 
     if (row.pauses) {
-      const longest = Math.max(0, ...await page.evaluate(() => window.longTasks));
+      const longest = await longestPause(page);
       check(longest <= 50, `${row.name}: no main-thread task over 50 ms (${longest} ms)`);
     }
     const said = await notice(page);
@@ -430,24 +438,16 @@ try {
     }
     if (row.noDownload) check(await page.$('#download') === null, `${row.name}: nothing offered`);
     if (row.memory) {
-      check(peak - memoryBefore <= row.memory, `${row.name}: the browser grew by ${((peak - memoryBefore) / 1e9).toFixed(2)} GB`);
+      check(grew <= row.memory, `${row.name}: the browser grew by ${(grew / 1e9).toFixed(2)} GB`);
       check([...shares].filter((s) => s > 0 && s < 1).length >= 3, `${row.name}: the bar moved`);
     }
     if (row.listen) {
-      const before = await browserMemory(pids);
-      let listened = before;
-      sampling = true;
-      const listening = (async () => {
-        for (; sampling; await new Promise((done) => setTimeout(done, 200))) listened = Math.max(listened, await browserMemory(pids));
-      })();
       await page.evaluate(() => window.longTasks.splice(0));
-      const { duration } = await listen(page);
-      const longestListening = Math.max(0, ...await page.evaluate(() => window.longTasks));
-      check(longestListening <= 50, `${row.name}: no main-thread task over 50 ms while listening (${longestListening} ms)`);
-      sampling = false;
-      await listening;
-      check(Math.abs(duration - 250_000_000 / 44100) < 0.01 && listened - before <= row.listen,
-        `${row.name}: listen grew the browser by ${((listened - before) / 1e9).toFixed(2)} GB`);
+      const listened = await growth(pids, () => listen(page));
+      const longest = await longestPause(page);
+      check(longest <= 50, `${row.name}: no main-thread task over 50 ms while listening (${longest} ms)`);
+      check(Math.abs(listened.result.duration - 250_000_000 / 44100) < 0.01 && listened.grew <= row.listen,
+        `${row.name}: listen grew the browser by ${(listened.grew / 1e9).toFixed(2)} GB`);
     }
     // Nothing fetched after the load but blob: and data: URLs, the page's
     // own bytes, and a fresh worker's scripts after one was ended.
@@ -461,7 +461,7 @@ try {
       await page.evaluate(() => window.longTasks.splice(0));
       await page.click('#prepare');
       await settled(page);
-      console.log(`     longest pause while preparing: ${Math.max(0, ...await page.evaluate(() => window.longTasks))} ms`);
+      console.log(`     longest pause while preparing: ${await longestPause(page)} ms`);
       const prepared = await notice(page);
       check(row.prepare.notice.test(prepared), `${row.name}: ${prepared}`);
       const said = await page.$eval('#messages', (e) => e.textContent);
