@@ -1,6 +1,6 @@
 // The stream calls whose names differ between POSIX and Windows, for the
-// encoder, the decoder and the chunk walk: byte reads and writes without the
-// stream lock, and seek and tell with 64-bit offsets.
+// encoder, the chunk walk and ima2wav: seek and tell with 64-bit offsets, and
+// where the writes that reached a file end.
 #ifndef WAV2IMA_PLATFORM_STREAM_IO_H
 #define WAV2IMA_PLATFORM_STREAM_IO_H
 
@@ -15,25 +15,6 @@
 #endif
 
 namespace wav2ima {
-
-// The programs are single-threaded, and the locked calls are out of line:
-// they cost as much as encoding the byte. EOF at the end of the input or on
-// a read error, or on a failed write.
-inline int read_byte(std::FILE* stream) {
-#if defined(_WIN32)
-  return _getc_nolock(stream);
-#else
-  return getc_unlocked(stream);
-#endif
-}
-
-inline int write_byte(int byte, std::FILE* stream) {
-#if defined(_WIN32)
-  return _putc_nolock(byte, stream);
-#else
-  return putc_unlocked(byte, stream);
-#endif
-}
 
 // 0 on success, -1 on failure. POSIX gets 64-bit offsets from
 // _FILE_OFFSET_BITS=64, which every target of the build sets; Windows has
