@@ -18,8 +18,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# What runs the programs here: node's WASI, through the project's runner.
+# What runs the programs here: node, through the npm package's command
+# runner as the build makes it (npm/CMakeLists.txt).
 find_program(NODE_PROGRAM node)
 if(NODE_PROGRAM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${NODE_PROGRAM} ${CMAKE_CURRENT_LIST_DIR}/../tools/wasi-run.mjs)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${NODE_PROGRAM} ${CMAKE_BINARY_DIR}/wasi-run.mjs)
 endif()

@@ -1,23 +1,24 @@
 // The programs as commands under node, as the native ones run: their
-// arguments, standard streams and exit status, and the file system as the
-// user sees it. node's WASI is no sandbox, so the program is given the whole
-// tree and starts in the working directory (named to it in PWD); its files
-// are read and written as it asks, so files of any size stream.
+// arguments, the descriptors the command was given, the host's file system
+// through the kernel, and the exit status. The program starts in the working
+// directory, named to it in PWD; where that directory is gone, PWD is empty
+// and the program opens no relative name, as the kernel would find none.
 import { readFile } from 'node:fs/promises';
+import { hostDescriptors, workingDirectoryName } from './host.js';
+import { runProgram } from './run.js';
 
+function workingDirectory() {
+  try {
+    return workingDirectoryName(process.cwd());
+  } catch {
+    return '';
+  }
+}
+
+// Resolves to the program's exit status. The descriptors are taken first,
+// before node opens anything of its own for the run.
 export async function runCommand(wasm, args) {
-  // node warns on standard error that WASI is experimental: that stream is
-  // the program's.
-  process.removeAllListeners('warning');
-  const { WASI } = await import('node:wasi');
-  const wasi = new WASI({
-    version: 'preview1',
-    args,
-    env: { PWD: process.cwd() },
-    preopens: { '/': '/' },
-    returnOnExit: true,
-  });
+  const fds = hostDescriptors();
   const module = await WebAssembly.compile(await readFile(wasm));
-  const instance = await WebAssembly.instantiate(module, { wasi_snapshot_preview1: wasi.wasiImport });
-  return wasi.start(instance);
+  return runProgram(module, args, fds, [`PWD=${workingDirectory()}`]);
 }

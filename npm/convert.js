@@ -2,9 +2,9 @@
 // `ima2wav IN OUT` make of a file, in memory, through the same runner and
 // file system as the page. `compile(name)` resolves to the compiled program;
 // the entry points give it for node and for browsers.
-import { BlockOutput, writeInPlace } from './files.js';
+import { BlockOutput } from './files.js';
 import { File } from './shim/index.js';
-import { runProgram } from './run.js';
+import { inFolder, runProgram } from './run.js';
 
 export function converters(compile) {
   const compiled = new Map();
@@ -22,9 +22,11 @@ export function converters(compile) {
       throw new TypeError(`${program}: the input must be a Uint8Array or an ArrayBuffer`);
     }
     const output = new BlockOutput('application/octet-stream');
-    const files = { [inputName]: new File(input, { readonly: true }), [outputName]: output };
-    const { status, err } = await runProgram(await moduleOf(program),
-      [program, inputName, outputName], files, writeInPlace);
+    const { fds, err } = inFolder({
+      [inputName]: new File(input, { readonly: true }),
+      [outputName]: output,
+    });
+    const status = await runProgram(await moduleOf(program), [program, inputName, outputName], fds);
     if (status !== 0) {
       throw Object.assign(new Error(err.join('\n') || `exit status ${status}`), { status });
     }

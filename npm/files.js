@@ -174,31 +174,6 @@ export class BlockOutput extends Inode {
   }
 }
 
-// The shim copies every write out of the program's memory before it hands
-// it on; a BlockOutput copies it into its block anyway, so its writers are
-// given a view of the program's memory instead: one copy of each byte, not
-// two. Relies on the shim's `fds` and `inst` and its wasiImport's
-// fd_write(fd, iovs, count, nwritten) taking 8-byte iovecs {buf, len}.
-export function writeInPlace(shim) {
-  const copying = shim.wasiImport.fd_write;
-  shim.wasiImport.fd_write = (fd, iovs, count, nwrittenAt) => {
-    const writer = shim.fds[fd];
-    if (!(writer instanceof BlockWriter)) return copying(fd, iovs, count, nwrittenAt);
-    const memory = shim.inst.exports.memory.buffer;
-    const view = new DataView(memory);
-    let written = 0;
-    let ret = wasi.ERRNO_SUCCESS;
-    for (let i = 0; i < count && ret === wasi.ERRNO_SUCCESS; i++) {
-      const buf = view.getUint32(iovs + 8 * i, true);
-      const length = view.getUint32(iovs + 8 * i + 4, true);
-      ({ ret } = writer.fd_write(new Uint8Array(memory, buf, length)));
-      if (ret === wasi.ERRNO_SUCCESS) written += length;
-    }
-    view.setUint32(nwrittenAt, written, true);
-    return ret;
-  };
-}
-
 class BlockWriter extends OpenAt {
   fd_filestat_set_size(size) {
     if (size !== 0n) return wasi.ERRNO_NOTSUP;
@@ -215,5 +190,12 @@ class BlockWriter extends OpenAt {
     const written = this.fd_pwrite(data, this.position);
     this.position += BigInt(written.nwritten);
     return written;
+  }
+
+  // The runner hands writes over as views of the program's memory, which
+  // the block takes its copy of: one copy of each byte, not two.
+  writeFrom(view) {
+    const { ret, nwritten } = this.fd_write(view);
+    return { ret, count: nwritten };
   }
 }

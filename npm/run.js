@@ -1,15 +1,15 @@
 // Runs one of the project's WASI programs as a command line runs it: its
-// arguments, a folder of files under the names the program is given, its
-// standard output and error as lines, and its exit status. The page's worker
-// and every other JavaScript caller run the programs through this alone.
+// arguments, its descriptors and its exit status. The page's worker, the
+// library and the commands all run the programs through this alone; what
+// differs between them is the descriptors they give (files of the page's or
+// the library's own, or the host's).
 import { ConsoleStdout, File, OpenFile, PreopenDirectory, WASI } from './shim/index.js';
 
-// `module` is a compiled WebAssembly.Module; `files` maps names to the
-// shim's inodes; `prepare`, if given, sees the shim's WASI object before the
-// program starts. Resolves to {status, out, err, lines}: the lines of
-// standard output, of standard error, and of both in the order they came.
-// A program that traps rejects.
-export async function runProgram(module, args, files, prepare = () => {}) {
+// The descriptors of a program run over `files` (names mapped to the shim's
+// inodes) as the page and the library run it: nothing on standard input,
+// standard output and error kept as lines in `out`, `err` and, in the order
+// they came, `lines`, and the files in the folder the program starts in.
+export function inFolder(files) {
   const out = [];
   const err = [];
   const lines = [];
@@ -23,12 +23,65 @@ export async function runProgram(module, args, files, prepare = () => {}) {
     stream(err),
     new PreopenDirectory('.', new Map(Object.entries(files))),
   ];
-  // The shim logs every call to the console unless told not to.
-  const wasi = new WASI(args, [], fds, { debug: false });
-  prepare(wasi);
-  const instance = await WebAssembly.instantiate(module, {
-    wasi_snapshot_preview1: wasi.wasiImport,
+  return { fds, out, err, lines };
+}
+
+// The shim's calls this runner answers itself. The shim sizes the arguments
+// and environment by their JavaScript length but writes them as UTF-8, so a
+// name outside ASCII overran the program's buffer: they are sized in UTF-8
+// bytes here. And a file that offers `readInto(view)` or `writeFrom(view)`
+// reads or writes the program's memory where it is, instead of through the
+// copies the shim makes. Relies on the shim's `inst`, `fds`, `args` and
+// `env`, and on 8-byte iovecs {buf, len}.
+function answerOwnCalls(shim) {
+  const encoder = new TextEncoder();
+  const bytes = (strings) => strings.reduce((sum, s) => sum + encoder.encode(s).length + 1, 0);
+  const sizes = (strings) => (countAt, sizeAt) => {
+    const view = new DataView(shim.inst.exports.memory.buffer);
+    view.setUint32(countAt, strings.length, true);
+    view.setUint32(sizeAt, bytes(strings), true);
+    return 0;
+  };
+  Object.assign(shim.wasiImport, {
+    args_sizes_get: sizes(shim.args),
+    environ_sizes_get: sizes(shim.env),
+    fd_read: inPlace(shim, 'readInto', shim.wasiImport.fd_read),
+    fd_write: inPlace(shim, 'writeFrom', shim.wasiImport.fd_write),
   });
-  const status = wasi.start(instance);
-  return { status, out, err, lines };
+}
+
+// fd_read or fd_write over the program's memory for a file that has
+// `method`; the shim's own call for any other.
+function inPlace(shim, method, shims) {
+  return (fd, iovs, count, doneAt) => {
+    const file = shim.fds[fd];
+    if (typeof file?.[method] !== 'function') return shims(fd, iovs, count, doneAt);
+    const memory = shim.inst.exports.memory.buffer;
+    const view = new DataView(memory);
+    let done = 0;
+    for (let i = 0; i < count; i++) {
+      const length = view.getUint32(iovs + 8 * i + 4, true);
+      const part = file[method](new Uint8Array(memory, view.getUint32(iovs + 8 * i, true), length));
+      // Bytes that went through count, as the kernel counts them; an error
+      // with none is the call's.
+      if (part.ret !== 0 && done === 0) return part.ret;
+      done += part.count;
+      if (part.ret !== 0 || part.count < length) break;
+    }
+    view.setUint32(doneAt, done, true);
+    return 0;
+  };
+}
+
+// Runs `module` (a compiled WebAssembly.Module) with `args` (the program's
+// name first), `fds` (the shim's open files, by number) and `env` (NAME=value
+// strings). Resolves to the exit status; a program that traps rejects.
+export async function runProgram(module, args, fds, env = []) {
+  // The shim logs every call to the console unless told not to.
+  const shim = new WASI(args, env, fds, { debug: false });
+  answerOwnCalls(shim);
+  const instance = await WebAssembly.instantiate(module, {
+    wasi_snapshot_preview1: shim.wasiImport,
+  });
+  return shim.start(instance);
 }

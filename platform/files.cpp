@@ -134,10 +134,10 @@ bool appends(std::FILE* stream) {
 
 #endif
 
-// The names of descriptors. POSIX: the names bash and gawk read, each a copy
-// of the descriptor it names. Windows and WASI have no such names: every
-// name is a file's.
-#if defined(_WIN32) || defined(__wasi__)
+// The names of descriptors. POSIX and WASI: the names bash and gawk read,
+// each the descriptor it names (on WASI, as the host gave it). Windows has
+// no such names: every name is a file's.
+#if defined(_WIN32)
 
 int descriptor_named(const char* /*name*/) {
   return -1;
@@ -149,36 +149,63 @@ std::FILE* open_named(const char* name, const char* mode) {
   return name != nullptr ? std::fopen(name, mode) : nullptr;
 }
 
+bool reachable(const char* /*name*/) {
+  return true;
+}
+
 }  // namespace
 
 #else
 
 namespace {
 
+#if defined(__wasi__)
+// A host that names a working directory the program cannot enter (it was
+// deleted) leaves it none: a relative name names nothing, as the kernel
+// finds nothing there, where the C library would take it from the root.
+bool no_working_directory = false;
+#endif
+
 // The number that is all of `digits`, written as the system writes it:
 // decimal, no sign, no leading zero. False for anything else.
 bool parse_descriptor(const char* digits, int& fd) {
   if (*digits == '\0' || (digits[0] == '0' && digits[1] != '\0')) return false;
-  long value = 0;
+  int value = 0;
   for (const char* at = digits; *at != '\0'; ++at) {
     if (*at < '0' || *at > '9') return false;
-    value = value * 10 + (*at - '0');
-    // untrusted size: no descriptor has a number this large.
-    if (value > INT_MAX) return false;
+    const int digit = *at - '0';
+    // untrusted size: no descriptor has a number above INT_MAX; tested
+    // before the step that would pass it, at any width of int.
+    if (value > (INT_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
   }
-  fd = static_cast<int>(value);
+  fd = value;
   return true;
 }
+
+bool open_for(int fd, const char* mode) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int access = flags & O_ACCMODE;
+  return access == O_RDWR || access == (mode[0] == 'r' ? O_RDONLY : O_WRONLY);
+}
+
+#if defined(__wasi__)
+
+// WASI has no dup: a stream over the descriptor itself, which the host keeps
+// open when the program closes its number. (POSIX takes a copy.)
+std::FILE* stream_of_descriptor(int fd, const char* mode) {
+  return open_for(fd, mode) ? fdopen(fd, mode) : nullptr;
+}
+
+#else
 
 // A stream over a copy of the descriptor: the copy shares the file's
 // position and mode with the one the program was given, and closing it
 // leaves that one open. nullptr when the descriptor is not open in the
-// direction of `mode`.
+// direction of `mode`. (WASI uses the descriptor itself.)
 std::FILE* stream_of_descriptor(int fd, const char* mode) {
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0) return nullptr;
-  const int access = flags & O_ACCMODE;
-  if (access != O_RDWR && access != (mode[0] == 'r' ? O_RDONLY : O_WRONLY)) return nullptr;
+  if (!open_for(fd, mode)) return nullptr;
   const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (copy < 0) return nullptr;
   std::FILE* stream = fdopen(copy, mode);
@@ -186,10 +213,23 @@ std::FILE* stream_of_descriptor(int fd, const char* mode) {
   return stream;
 }
 
+#endif
+
+// False for a name the program cannot reach on its own (WASI without a
+// working directory); the kernel decides everything else.
+bool reachable(const char* name) {
+#if defined(__wasi__)
+  return !(no_working_directory && name[0] != '/');
+#else
+  (void)name;
+  return true;
+#endif
+}
+
 std::FILE* open_named(const char* name, const char* mode) {
   const int given = descriptor_named(name);
   if (given >= 0) return stream_of_descriptor(given, mode);
-  return name != nullptr ? std::fopen(name, mode) : nullptr;
+  return name != nullptr && reachable(name) ? std::fopen(name, mode) : nullptr;
 }
 
 }  // namespace
@@ -239,10 +279,11 @@ void prepare_process() {
   }
 #if defined(__wasi__)
   // A host that gives the program the whole file system names where it
-  // starts, as a shell does; one that gives it a folder of its own (the
-  // page) names nothing, and names stay relative to that folder.
+  // starts, as a shell does (empty when that is gone); one that gives it a
+  // folder of its own (the page) names nothing, and names stay relative to
+  // that folder.
   const char* directory = std::getenv("PWD");
-  if (directory != nullptr && directory[0] == '/') (void)chdir(directory);
+  if (directory != nullptr) no_working_directory = directory[0] != '/' || chdir(directory) != 0;
 #endif
 }
 
@@ -259,6 +300,7 @@ std::FILE* open_input(const char* name) {
 std::FILE* open_output(const char* name) {
   if (name == nullptr) return nullptr;
   if (descriptor_named(name) >= 0) return open_named(name, "wb");
+  if (!reachable(name)) return nullptr;
   const int fd = WAV2IMA_POSIX(open)(name, kOutputFlags, kOutputMode);
   if (fd < 0) return nullptr;
   std::FILE* output = WAV2IMA_POSIX(fdopen)(fd, "wb");

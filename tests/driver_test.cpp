@@ -28,8 +28,9 @@ struct DriverRow {
 };
 
 // Every row runs in a directory holding "in.wav" (the 60-byte example),
-// "text.txt" (not RIFF), "old.ima" (an existing output with content) and the
-// folder "sub".
+// "text.txt" (not RIFF), "old.ima" (an existing output with content), the
+// folder "sub", and "lnk", a link to "real/inner" beside "real/one.wav" (the
+// example again).
 TEST(Driver, MessagesStatusAndOutput) {
   const DriverRow rows[] = {
       {"no arguments", {}, 1, "", "can not open (null)\n", false, {}},
@@ -58,7 +59,13 @@ TEST(Driver, MessagesStatusAndOutput) {
        true,
        kFour7F,
        "no * or ? in file names"},
-      {"UTF-8 names", {"音.wav", "音.ima"}, 0, "converting 音.wav\n", "", true, kFour7F},
+      {"UTF-8 names, long ones too",
+       {"録音データ 2024 年 第三回目 の 会議.wav", "音.ima"},
+       0,
+       "converting 録音データ 2024 年 第三回目 の 会議.wav\n",
+       "",
+       true,
+       kFour7F},
       {"a folder as input creates nothing",
        {"sub", "new.ima"},
        1,
@@ -73,6 +80,22 @@ TEST(Driver, MessagesStatusAndOutput) {
        "can not open sub\n",
        true,
        Bytes(100, 0x55)},
+      {"`..` after a symbolic link: the kernel's parent",
+       {"lnk/../one.wav", "out.ima"},
+       0,
+       "converting lnk/../one.wav\n",
+       "",
+       true,
+       kFour7F,
+       "wine makes no symbolic links"},
+      {"an output named through a symbolic link and `..`",
+       {"in.wav", "lnk/../out.ima"},
+       0,
+       "converting in.wav\n",
+       "",
+       true,
+       kFour7F,
+       "wine makes no symbolic links"},
       {"not RIFF truncates the output",
        {"text.txt", "old.ima"},
        1,
@@ -86,10 +109,13 @@ TEST(Driver, MessagesStatusAndOutput) {
     if (row.windows_lacks != nullptr && skipped_on_windows(row.windows_lacks)) continue;
     TempDir dir;
     write_file(dir / "in.wav", example60());
-    write_file(dir / "音.wav", example60());
+    write_file(dir / "録音データ 2024 年 第三回目 の 会議.wav", example60());
     write_file(dir / "text.txt", text("hello, this is not audio\n"));
     write_file(dir / "old.ima", Bytes(100, 0x55));
     fs::create_directory(dir / "sub");
+    fs::create_directories(dir / "real/inner");
+    write_file(dir / "real/one.wav", example60());
+    if (!kWindows) fs::create_directory_symlink("real/inner", dir / "lnk");
     const RunResult run = wav2ima(row.args, dir);
     EXPECT_EQ(run.status, row.want_status);
     EXPECT_EQ(run.out, row.want_out);

@@ -12,8 +12,8 @@
 //       prepares, no answer; then {finishWav} answers {wav}
 // A job that throws answers {error}.
 import { Zip, ZipPassThrough } from './fflate/browser.js';
-import { BlockOutput, SliceInput, writeInPlace } from './wav2ima/files.js';
-import { runProgram } from './wav2ima/run.js';
+import { BlockOutput, SliceInput } from './wav2ima/files.js';
+import { inFolder, runProgram } from './wav2ima/run.js';
 
 let modules = null;
 const kOutputTypes = { wav2ima: 'application/octet-stream', ima2wav: 'audio/wav' };
@@ -31,17 +31,15 @@ async function run({ program, input, inputName, outputName, explain }) {
     }
   });
   const output = new BlockOutput(kOutputTypes[program]);
-  const files = { [inputName]: source, [outputName]: output };
-  const { status, lines } = await runProgram(modules[program], [program, inputName, outputName], files,
-    writeInPlace);
+  const { fds, lines } = inFolder({ [inputName]: source, [outputName]: output });
+  const status = await runProgram(modules[program], [program, inputName, outputName], fds);
   const answer = { status, lines, output: status === 0 ? output.blob() : null };
   if (source.failure !== null) {
     answer.unreadable = `${source.failure.name}: ${source.failure.message}`;
   } else if (status !== 0 && explain) {
     // What the file says of itself, in the project's own words.
-    const check = await runProgram(modules.wavcheck, ['wavcheck', inputName], {
-      [inputName]: new SliceInput(input),
-    });
+    const check = inFolder({ [inputName]: new SliceInput(input) });
+    await runProgram(modules.wavcheck, ['wavcheck', inputName], check.fds);
     answer.why = check.out;
   }
   return answer;
