@@ -28,6 +28,7 @@ void read_format(std::FILE* input, std::uint32_t size, WaveSummary& summary) {
   summary.format = le16(body);
   summary.channels = le16(body + 2);
   summary.sample_rate = read_le32(body + 4);
+  summary.byte_rate = read_le32(body + 8);
   summary.bits_per_sample = le16(body + 14);
   const unsigned char* guid = body + kSubformatOffset;
   if (summary.format == kFormatTagExtensible && wanted == kExtensibleBodySize &&

@@ -22,6 +22,7 @@ struct WaveSummary {
   std::uint16_t format;
   std::uint16_t channels;
   std::uint32_t sample_rate;
+  std::uint32_t byte_rate;  // the bytes per second the header gives
   std::uint16_t bits_per_sample;
   bool cut_short;  // a chunk or its header reaches past the end of the file
   // The bytes of samples the file holds: each data chunk's size, as far as

@@ -3,13 +3,13 @@
 // is uploaded: a file goes from the disk to the worker and comes back as a
 // download. The worker makes every Blob; this thread moves only messages and
 // finished Blobs, so no task here runs long.
-import { Refusal, decode, mayBeAudio, sendSlices } from './prepare.js';
+import { madeName, NameSet, baseName } from './names.js';
+import { describe, decode, gainFor, overBudget, Refusal, sendSlices, Unreadable } from './prepare.js';
 
 const $ = (id) => document.getElementById(id);
-const [chooser, drop, progress, cancel, notice, messages, results, downloadAll, player] = [
-  'wav-file', 'drop', 'progress', 'cancel', 'notice', 'messages', 'results', 'download-all',
-  'player',
-].map($);
+const [chooser, folderChooser, chooseFolder, drop, progress, cancel, notice, messages, results,
+  downloadAll, player] = ['wav-file', 'wav-folder', 'choose-folder', 'drop', 'progress', 'cancel',
+  'notice', 'messages', 'results', 'download-all', 'player'].map($);
 
 // The two programs come with the npm package the worker runs them through.
 const kPrograms = {
@@ -17,146 +17,180 @@ const kPrograms = {
   ima2wav: 'wav2ima/ima2wav.wasm',
   wavcheck: 'wavcheck.wasm',
 };
-const kFramesPerSecond = 44100;
+const kBytesPerTenth = 4410; // stream bytes (frames) in a tenth of a second
+// Files the system or the name calls audio or video: worth decoding.
+const kAudioNames = /\.(wav|wave|mp3|ogg|oga|opus|flac|m4a|aac|mp4|webm|aif|aiff|caf)$/i;
 
 const say = (text) => {
   notice.textContent = text;
 };
 
-// The programs, fetched and compiled once and handed to every worker, so a
-// fresh worker fetches no program again. A load that failed is tried again
-// with the next file.
-let programs = null;
-function loadPrograms() {
-  programs ??= Promise.all(Object.entries(kPrograms).map(async ([name, url]) => {
-    const response = await fetch(url);
-    if (!response.ok) throw new Error(`${url}: ${response.status} ${response.statusText}`);
-    return [name, await WebAssembly.compile(await response.arrayBuffer())];
-  })).then(Object.fromEntries);
-  programs.catch(() => {
-    programs = null;
-  });
-  return programs;
-}
-
+// Why a job did not give its answer.
 class Cancelled extends Error {}
 class NotLoaded extends Error {}
+class Stopped extends Error {}
 
-let worker = null;
-let pending = null; // {resolve, reject} of the job the worker is doing
+// The worker and the jobs it is doing. A job is one message out and one
+// answer back; aborting its signal ends the worker, the only way to stop a
+// program mid-run, and the next job starts a fresh one with the programs,
+// which are fetched and compiled once.
+class Converter {
+  #programs = null;
+  #worker = null;
+  #jobs = new Map();
+  #next = 0;
 
-function endWorker() {
-  worker?.terminate();
-  worker = null;
-}
+  // Fetches the programs and starts the worker, so that the first file
+  // waits for neither.
+  start() {
+    return this.#ready();
+  }
 
-// A worker with the programs, ready before the first file: its scripts load
-// with the page. A worker that stops (its script failed, or it died) is
-// ended; its job, if any, fails, and the next job starts a fresh one.
-async function startWorker() {
-  const modules = await loadPrograms();
-  if (worker !== null) return;
-  worker = new Worker('worker.js', { type: 'module' });
-  worker.onmessage = ({ data }) => {
-    if (data.share !== undefined) {
-      progress.value = data.share;
+  load() {
+    this.#programs ??= Promise.all(Object.entries(kPrograms).map(async ([name, url]) => {
+      const response = await fetch(url);
+      if (!response.ok) throw new Error(`${url}: ${response.status} ${response.statusText}`);
+      return [name, await WebAssembly.compile(await response.arrayBuffer())];
+    })).then(Object.fromEntries);
+    // A load that failed is tried again with the next job.
+    this.#programs.catch(() => {
+      this.#programs = null;
+    });
+    return this.#programs;
+  }
+
+  async #ready() {
+    let modules;
+    try {
+      modules = await this.load();
+    } catch (error) {
+      throw new NotLoaded(error.message);
+    }
+    if (this.#worker !== null) return;
+    this.#worker = new Worker('worker.js', { type: 'module' });
+    this.#worker.onmessage = ({ data }) => this.#answer(data);
+    this.#worker.onerror = this.#worker.onmessageerror = (event) => {
+      event.preventDefault?.();
+      const why = event.message || 'its script failed to load';
+      if (this.#jobs.size === 0) say(`The converter stopped (${why}). It starts afresh with the next file.`);
+      this.stop(new Stopped(why));
+    };
+    this.#worker.postMessage({ type: 'modules', modules });
+  }
+
+  // Starts a job; resolves to {job, answer}, `answer` the promise of the
+  // worker's answer. `onShare` sees the share done as it goes.
+  async open(type, message, { signal, onShare = () => {}, transfer = [] }) {
+    signal.throwIfAborted();
+    await this.#ready();
+    signal.throwIfAborted();
+    const job = ++this.#next;
+    const answer = new Promise((resolve, reject) => {
+      const abort = () => this.stop(signal.reason);
+      signal.addEventListener('abort', abort, { once: true });
+      const settle = (then) => (value) => {
+        signal.removeEventListener('abort', abort);
+        then(value);
+      };
+      this.#jobs.set(job, { resolve: settle(resolve), reject: settle(reject), onShare });
+    });
+    this.#worker.postMessage({ type, job, ...message }, transfer);
+    return { job, answer };
+  }
+
+  // One job, to its answer.
+  async run(type, message, options) {
+    return (await this.open(type, message, options)).answer;
+  }
+
+  // A message that belongs to a job already open; no answer of its own.
+  post(type, job, message, transfer = []) {
+    this.#worker?.postMessage({ type, job, ...message }, transfer);
+  }
+
+  stop(reason) {
+    this.#worker?.terminate();
+    this.#worker = null;
+    for (const { reject } of this.#jobs.values()) reject(reason);
+    this.#jobs.clear();
+  }
+
+  #answer({ type, job, ...data }) {
+    const waiting = this.#jobs.get(job);
+    if (waiting === undefined) return;
+    if (type === 'share') {
+      waiting.onShare(data.share);
       return;
     }
-    const asked = pending;
-    pending = null;
-    progress.value = 1;
-    if (data.error !== undefined) asked?.reject(new Error(data.error));
-    else asked?.resolve(data);
-  };
-  worker.onerror = worker.onmessageerror = (event) => {
-    event.preventDefault?.();
-    endWorker();
-    const why = event.message || 'its script failed to load';
-    if (pending !== null) pending.reject(new Error(why));
-    else say(`The converter stopped (${why}). It starts afresh with the next file.`);
-    pending = null;
-  };
-  worker.postMessage({ modules });
-}
-
-let cancels = 0; // times Cancel was pressed: a task that began before stops
-let onCancel = null; // rejects the step outside the worker a task waits for
-
-// A step outside the worker (the browser decoding a file) that Cancel ends
-// at once for the page, whatever the browser still does with it.
-function cancellable(promise) {
-  return new Promise((resolve, reject) => {
-    onCancel = () => reject(new Cancelled());
-    promise.then(resolve, reject);
-  });
-}
-
-// One job for the worker; resolves to its answer.
-async function job(message) {
-  try {
-    await startWorker();
-  } catch (error) {
-    throw new NotLoaded(error.message);
+    this.#jobs.delete(job);
+    if (type === 'done') waiting.resolve(data);
+    else waiting.reject(new Stopped(data.message));
   }
-  progress.value = 0;
-  return new Promise((resolve, reject) => {
-    pending = { resolve, reject };
-    worker.postMessage(message);
-  });
 }
 
-// Jobs run one after another; files dropped during a run wait their turn.
-const tasks = [];
-let running = false;
-let batch = null; // what this run of the queue has made and said
+const converter = new Converter();
 
-function setBusy(busy) {
-  cancel.disabled = !busy;
-  results.setAttribute('aria-busy', String(busy));
-}
+// Tasks run one after another, each under an AbortController that Cancel
+// aborts; files dropped during a run wait their turn. A task of a row
+// (converting or preparing a file) belongs to the batch, whose summary is
+// said once the queue has run dry.
+const queue = { tasks: [], current: null, rows: [], cancelled: false };
 
 function schedule(task) {
-  tasks.push(task);
-  if (!running) drain();
+  queue.tasks.push(task);
+  if (queue.current === null) drain();
 }
 
 async function drain() {
-  running = true;
-  setBusy(true);
-  while (tasks.length > 0) await tasks.shift()();
-  running = false;
-  setBusy(false);
+  cancel.disabled = false;
+  results.setAttribute('aria-busy', 'true');
+  while (queue.tasks.length > 0) {
+    const task = queue.tasks.shift();
+    queue.current = { task, controller: new AbortController() };
+    if (task.row) queue.rows.push(task.row);
+    progress.value = 0;
+    await task.run(queue.current.controller.signal);
+  }
+  queue.current = null;
+  cancel.disabled = true;
+  results.setAttribute('aria-busy', 'false');
+  if (queue.rows.length > 0) finishBatch();
+}
+
+// Says the summary and moves the focus to the first row that was worked
+// on, or back to the chooser after a cancel.
+function finishBatch() {
   // The same file chosen again is a new choice.
   chooser.value = '';
-  if (batch.streams.length >= 2 && batch.zipped !== batch.streams.length) {
-    schedule(zipTask(batch));
-    return;
-  }
-  say(batch.problems.length > 0 ? batch.problems.join(' ') : summary(batch));
+  folderChooser.value = '';
+  say(summary());
+  if (queue.cancelled) chooser.focus();
+  else queue.rows[0].li.focus();
+  queue.rows = [];
+  queue.cancelled = false;
 }
 
-function summary({ streams, refused }) {
-  const made = `${streams.length} ${streams.length === 1 ? 'stream' : 'streams'} made`;
-  return refused > 0 ? `Done: ${made}, ${refused} refused by wav2ima.` : `Done: ${made}.`;
-}
+// The files chosen or dropped while the queue was idle, and what became of
+// them: the summary at the end, the problems beside it, the names given out.
+let batch = null;
 
 function startBatch() {
-  for (const item of results.querySelectorAll('a[href^="blob:"]')) URL.revokeObjectURL(item.href);
-  if (downloadAll.href) URL.revokeObjectURL(downloadAll.href);
-  downloadAll.removeAttribute('href');
+  for (const link of document.querySelectorAll('a[href^="blob:"]')) URL.revokeObjectURL(link.href);
   downloadAll.hidden = true;
+  downloadAll.href = '#';
   results.replaceChildren();
   messages.textContent = '';
-  batch = { streams: [], names: new Set(), refused: 0, problems: [], zipped: 0 };
+  batch = { rows: [], made: 0, refused: 0, unreadable: 0, cancelled: 0, problems: [],
+    downloads: new NameSet(), entries: new NameSet(), zip: null };
 }
 
-// Streams are named after their inputs, distinct within a batch.
-function streamName(inputName) {
-  const base = inputName.replace(/\.[^.]*$/, '');
-  let name = `${base}.ima`;
-  for (let n = 2; batch.names.has(name); n++) name = `${base}-${n}.ima`;
-  batch.names.add(name);
-  return name;
+function summary() {
+  const { made, refused, unreadable, cancelled, problems } = batch;
+  const parts = [`${made} ${made === 1 ? 'stream' : 'streams'} made`];
+  if (refused > 0) parts.push(`${refused} refused by wav2ima`);
+  if (unreadable > 0) parts.push(`${unreadable} could not be read`);
+  if (cancelled > 0) parts.push(`${cancelled} cancelled`);
+  return [`Done: ${parts.join(', ')}.`, ...problems].join(' ');
 }
 
 function transcript(command, { lines, status }) {
@@ -164,227 +198,338 @@ function transcript(command, { lines, status }) {
   messages.textContent += `exit status ${status}\n`;
 }
 
+// A stream's length as people read it: minutes and seconds to a tenth.
 function duration(bytes) {
-  const seconds = bytes / kFramesPerSecond;
-  const minutes = Math.floor(seconds / 60);
-  return `${minutes}:${(seconds - minutes * 60).toFixed(1).padStart(4, '0')}`;
+  const tenths = Math.round(bytes / kBytesPerTenth);
+  const seconds = (tenths % 600) / 10;
+  return `${Math.floor(tenths / 600)}:${seconds.toFixed(1).padStart(4, '0')}`;
 }
 
-// What went wrong with a job, in a sentence for the notice.
-function problem(error, name) {
-  if (error instanceof Cancelled) return `Conversion of ${name} cancelled: nothing was made of it.`;
+// What went wrong with a step, in a sentence; `what` names the step.
+function problem(error, what) {
+  if (error instanceof Cancelled) return `${what} cancelled.`;
   if (error instanceof NotLoaded) {
     return `The converter could not be loaded (${error.message}). Choose the file again to retry.`;
   }
-  return `The converter stopped while working on ${name} (${error.message}). It starts afresh with the next file.`;
+  return `The converter stopped during ${what.toLowerCase()} (${error.message}). It starts ` +
+    'afresh with the next file.';
 }
 
-function convertTask(file, item) {
-  return async () => {
-    item.file = file;
-    item.stream ??= streamName(file.name);
-    const waiting = tasks.length > 0 ? `; ${tasks.length} more waiting` : '';
-    say(`Converting ${file.name}${waiting}…`);
-    await runWav2ima(item, file, file.name);
+function button(text, label, onClick) {
+  const element = document.createElement('button');
+  element.type = 'button';
+  element.textContent = text;
+  element.setAttribute('aria-label', label);
+  element.addEventListener('click', onClick);
+  return element;
+}
+
+// A row of the list: the file (its path in a dropped folder) and its state.
+function addRow(file, path) {
+  const li = document.createElement('li');
+  li.tabIndex = -1;
+  const state = document.createElement('span');
+  state.textContent = 'waiting';
+  li.append(`${path}: `, state);
+  results.append(li);
+  // The size read now fixes the file as it was chosen: chromium then fails
+  // a read of it once it changed or vanished, where it would read what is
+  // there by then.
+  const row = { li, state, file, path, size: file.size, stream: batch.downloads.claim(madeName(file.name, '.ima')),
+    entry: batch.entries.claim(madeName(path, '.ima')), keys: null };
+  batch.rows.push(row);
+  return row;
+}
+
+function convertTask(row, position) {
+  return {
+    row,
+    run: async (signal) => {
+      say(`Converting ${row.path}${position}…`);
+      await runWav2ima(row, row.file, row.path, signal);
+    },
   };
 }
 
-// Runs wav2ima on `input` (the chosen file, or the WAV prepared from it)
-// and shows in `item` what it made, or why not.
-async function runWav2ima(item, input, inputName) {
-  item.state.textContent = 'converting…';
+// Runs wav2ima on `input` (the chosen file, or the WAV prepared from it,
+// shown as `shown`) and shows in the row what it made, or why not.
+async function runWav2ima(row, input, shown, signal) {
+  row.state.textContent = 'converting…';
   let answer;
   try {
-    answer = await job({ program: 'wav2ima', input, inputName, outputName: item.stream,
-      explain: true });
+    answer = await converter.run('convert', { program: 'wav2ima', input, shown: [shown, row.stream],
+      explain: input === row.file }, { signal, onShare: (share) => { progress.value = share; } });
   } catch (error) {
-    item.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not converted';
-    batch.problems.push(problem(error, inputName));
-    say(batch.problems.at(-1));
+    row.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not converted';
+    if (error instanceof Cancelled) batch.cancelled += 1;
+    batch.problems.push(problem(error, `Conversion of ${shown}`));
     return;
   }
-  transcript(`wav2ima ${inputName} ${item.stream}`, answer);
+  transcript(`wav2ima ${shown} ${row.stream}`, answer);
   if (answer.unreadable) {
-    item.state.textContent = 'could not be read';
-    messages.textContent += `(${answer.unreadable})\n`;
-    batch.problems.push(`${inputName} could not be read: it is a folder, or it changed or ` +
-      'vanished since it was chosen. Choose it again.');
+    couldNotRead(row, answer.unreadable);
   } else if (answer.status === 0) {
-    offer(item, item.stream, answer.output);
+    batch.made += 1;
+    offer(row, answer.output);
   } else {
     batch.refused += 1;
-    // wavcheck's words: what a WAV file is, then why wav2ima refused it.
-    const why = answer.why ?? [];
-    const [what, ...reasons] = why[0] === 'not a RIFF/WAVE file' ? [null, ...why] : why;
-    item.what ??= what;
-    item.state.textContent = `${answer.lines.at(-1) ?? 'failed'}${what ? ` (${what})` : ''}` +
-      `${reasons.length > 0 ? `: ${reasons.join('; ')}` : ''}`;
-    if (input === item.file && mayBeAudio(item.file, why)) offerToPrepare(item);
+    refused(row, answer);
+  }
+}
+
+function couldNotRead(row, why) {
+  batch.unreadable += 1;
+  row.state.textContent = 'could not be read';
+  messages.textContent += `(${why})\n`;
+  batch.problems.push(`${row.path} could not be read: it is a folder, or it changed or vanished ` +
+    'since it was chosen. Choose it again.');
+}
+
+// What a WAV file is, from wavcheck's keys ("PCM 24-bit, 1 channel, 48000
+// Hz, 3.0 s"); null for anything else.
+function whatItIs(keys) {
+  if (keys.wave !== 'yes' || keys.format === 'none') return null;
+  const format = { pcm: 'PCM', float: 'float' }[keys.format];
+  const channels = keys.channels === '1' ? '1 channel' : `${keys.channels} channels`;
+  return [format ? `${format} ${keys.bits}-bit` : `format ${keys.format}`, channels,
+    `${keys.rate} Hz`, `${keys.seconds} s`].join(', ');
+}
+
+function refused(row, answer) {
+  const keys = answer.keys ?? { why: [] };
+  row.keys = keys;
+  const what = whatItIs(keys);
+  const why = row.size === 0 ? ['empty: the file holds no bytes'] : keys.why;
+  row.state.textContent = `${answer.lines.at(-1) ?? 'failed'}${what ? ` (${what})` : ''}` +
+    `${why.length > 0 ? `: ${why.join('; ')}` : ''}`;
+  if (row.size === 0) return;
+  // A WAV whose header tells its length and channels is refused now if
+  // preparing it would not fit; anything else that may be audio is offered.
+  const wav = keys.wave === 'yes' && keys.format !== 'none';
+  if (wav) {
+    const tooLong = overBudget(row.path, { channels: Number(keys.channels), seconds: Number(keys.seconds) });
+    if (tooLong !== null) {
+      row.state.append(` (${tooLong})`);
+      return;
+    }
+  }
+  const audio = /^(audio|video)\//.test(row.file.type) || kAudioNames.test(row.file.name);
+  if (wav || audio) {
+    row.state.append(' ', button('Resample to 44.1 kHz stereo and convert',
+      `Resample to 44.1 kHz stereo and convert ${row.path}`, (event) => {
+        event.target.remove();
+        row.li.focus();
+        batch.refused -= 1;
+        schedule(prepareTask(row));
+      }));
   }
 }
 
 // The user's choice, never made for them: the browser decodes the file and
 // resamples it, and wav2ima converts the result.
-function offerToPrepare(item) {
-  $('prepare')?.removeAttribute('id');
-  const button = document.createElement('button');
-  button.type = 'button';
-  button.id = 'prepare';
-  button.textContent = 'Resample to 44.1 kHz stereo and convert';
-  button.addEventListener('click', () => {
-    button.remove();
-    batch.refused -= 1;
-    schedule(prepareTask(item));
-  });
-  item.state.append(' ', button);
-}
-
-function prepareTask(item) {
-  return async () => {
-    const { file } = item;
-    const started = cancels;
-    say(`Preparing ${file.name}: the browser decodes and resamples it…`);
-    item.state.textContent = 'preparing…';
-    progress.value = 0;
-    let wav;
-    let decoded;
-    try {
-      const read = async (whole) => (await job({ read: whole })).bytes;
-      decoded = await cancellable(decode(file, read, Number(/([\d.]+) s$/.exec(item.what)?.[1] ?? 0)));
-      await startWorker().catch((error) => {
-        throw new NotLoaded(error.message);
-      });
-      await sendSlices(decoded.buffer, (left, right, share) => {
-        progress.value = share;
-        worker.postMessage({ samples: { left, right } }, [left.buffer, right.buffer]);
-      }, () => started === cancels && worker !== null);
-      ({ wav } = await job({ finishWav: true }));
-    } catch (error) {
-      item.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not prepared';
-      batch.problems.push(error instanceof Refusal ? error.message : problem(error, file.name));
-      say(batch.problems.at(-1));
-      return;
-    }
-    const inputName = `${file.name.replace(/\.[^.]*$/, '')}-prepared.wav`;
-    // What the file was: what a WAV says of itself, or the type, channels
-    // and length of decoded audio (browsers do not tell the rate of
-    // compressed audio).
-    const was = item.what ?? [file.type || 'type unknown', decoded.channels === 1 ? '1 channel' :
-      `${decoded.channels} channels`, `${decoded.seconds.toFixed(1)} s`].join(', ');
-    messages.textContent += `prepared ${inputName} from ${file.name} (${was}): resampled to ` +
-      '44100 Hz by the browser, stereo, 16-bit\n';
-    await runWav2ima(item, wav, inputName);
+function prepareTask(row) {
+  return {
+    row,
+    run: async (signal) => {
+      const { file } = row;
+      say(`Preparing ${row.path}: the browser decodes and resamples it…`);
+      row.state.textContent = 'preparing…';
+      let prepared;
+      try {
+        prepared = await prepareWav(row, signal);
+      } catch (error) {
+        row.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not prepared';
+        if (error instanceof Cancelled) batch.cancelled += 1;
+        if (error instanceof Unreadable) couldNotRead(row, error.message);
+        else batch.problems.push(error instanceof Refusal ? error.message : problem(error, `Preparing of ${row.path}`));
+        return;
+      }
+      const inputName = `${baseName(row.path)}-prepared.wav`;
+      messages.textContent += `prepared ${inputName} from ${file.name} (${prepared.was}): ` +
+        `resampled to 44100 Hz by the browser, stereo, 16-bit${prepared.scaled}\n`;
+      if (prepared.note) batch.problems.push(`${prepared.note[0].toUpperCase()}${prepared.note.slice(1)}.`);
+      await runWav2ima(row, prepared.wav, inputName, signal);
+    },
   };
 }
 
-function offer(item, name, blob) {
-  batch.streams.push({ name, blob });
-  $('download')?.removeAttribute('id');
-  $('listen')?.removeAttribute('id');
+// A step of the page outside the worker (the browser decoding) that Cancel
+// ends at once for the page, whatever the browser still does with it.
+function abortable(promise, signal) {
+  return new Promise((resolve, reject) => {
+    signal.addEventListener('abort', () => reject(signal.reason), { once: true });
+    promise.then(resolve, reject);
+  });
+}
+
+async function readWhole(file, signal) {
+  const { bytes, unreadable } = await converter.run('read', { file }, { signal });
+  if (unreadable) throw new Unreadable(unreadable);
+  return bytes;
+}
+
+async function prepareWav(row, signal) {
+  const { file, keys } = row;
+  const wav = keys?.wave === 'yes' && keys.format !== 'none';
+  const known = wav ? { channels: Number(keys.channels), seconds: Number(keys.seconds) }
+    : await abortable(describe(file), signal);
+  const tooLong = overBudget(row.path, known);
+  if (tooLong !== null) throw new Refusal(tooLong);
+  const decoded = await abortable(decode(file, (whole) => readWhole(whole, signal)), signal);
+  const gain = await gainFor(decoded.buffer, signal);
+  const { job, answer } = await converter.open('prepare', {}, { signal });
+  await sendSlices(decoded.buffer, (left, right, share) => {
+    progress.value = share;
+    converter.post('samples', job, { left, right, gain }, [left.buffer, right.buffer]);
+  }, signal);
+  converter.post('finish', job, {});
+  const was = whatItIs(keys ?? {}) ?? [file.type || 'type unknown', decoded.channels === 1 ? '1 channel' :
+    `${decoded.channels} channels`, `${decoded.seconds.toFixed(1)} s`].join(', ');
+  const scaled = gain < 1 ? `, scaled by ${(20 * Math.log10(gain)).toFixed(1)} dB so that no ` +
+    'sample clips' : '';
+  return { wav: (await answer).wav, was, scaled, note: decoded.note };
+}
+
+function offer(row, blob) {
+  row.blob = blob;
   const link = document.createElement('a');
-  link.id = 'download';
   link.href = URL.createObjectURL(blob);
-  link.download = name;
-  link.textContent = name;
-  const listen = document.createElement('button');
-  listen.type = 'button';
-  listen.id = 'listen';
-  listen.textContent = 'Listen';
-  listen.addEventListener('click', () => listenTo(name, blob));
-  item.state.replaceChildren(link,
-    ` ${duration(blob.size)}, ${blob.size.toLocaleString('en')} bytes `, listen);
+  link.download = row.stream;
+  link.textContent = row.stream;
+  const listen = button('Listen', `Listen to ${row.stream}`, () => schedule(listenTask(row)));
+  row.state.replaceChildren(link, ` ${duration(blob.size)}, ${blob.size.toLocaleString('en')} bytes `,
+    listen);
+  // A zip made before holds fewer streams: the next press makes another.
+  if (batch.zip !== null) {
+    URL.revokeObjectURL(downloadAll.href);
+    downloadAll.href = '#';
+    batch.zip = null;
+  }
+  if (batch.made >= 2) {
+    downloadAll.textContent = `Download all ${batch.made} streams as one zip`;
+    downloadAll.hidden = false;
+  }
 }
 
 let heard = null; // the object URL of the WAV the player holds
 
-function listenTo(name, blob) {
-  if (blob.size === 0) {
-    say(`${name} is empty: there is nothing to play.`);
-    return;
-  }
-  schedule(async () => {
-    const decoded = `${name.replace(/\.ima$/, '')}-decoded.wav`;
-    say(`Decoding ${name} with ima2wav…`);
-    let answer;
-    try {
-      answer = await job({ program: 'ima2wav', input: blob, inputName: name, outputName: decoded });
-    } catch (error) {
-      batch.problems.push(problem(error, name));
-      say(batch.problems.at(-1));
-      return;
-    }
-    transcript(`ima2wav ${name} ${decoded}`, answer);
-    if (answer.status !== 0) return;
-    if (heard !== null) URL.revokeObjectURL(heard);
-    heard = URL.createObjectURL(answer.output);
-    player.src = heard;
-    player.play().catch(() => {}); // a browser may hold sound back until asked again
-  });
-}
-
-function zipTask(forBatch) {
-  return async () => {
-    const streams = forBatch.streams.slice();
-    say(`Making one zip of ${streams.length} streams…`);
-    try {
-      const { zip } = await job({ zip: streams });
-      if (forBatch !== batch) return;
-      if (downloadAll.href) URL.revokeObjectURL(downloadAll.href);
-      downloadAll.href = URL.createObjectURL(zip);
-      downloadAll.textContent = `Download all ${streams.length} streams as one zip`;
-      downloadAll.hidden = false;
-      forBatch.zipped = streams.length;
-    } catch (error) {
-      forBatch.problems.push(problem(error, 'the zip'));
-      forBatch.zipped = streams.length;
-    }
+function listenTask(row) {
+  return {
+    run: async (signal) => {
+      if (row.blob.size === 0) {
+        say(`${row.stream} is empty: there is nothing to play.`);
+        return;
+      }
+      const decoded = `${baseName(row.stream)}-decoded.wav`;
+      say(`Decoding ${row.stream} with ima2wav…`);
+      let answer;
+      try {
+        answer = await converter.run('convert', { program: 'ima2wav', input: row.blob,
+          shown: [row.stream, decoded] }, { signal, onShare: (share) => { progress.value = share; } });
+      } catch (error) {
+        say(problem(error, `Decoding of ${row.stream}`));
+        return;
+      }
+      transcript(`ima2wav ${row.stream} ${decoded}`, answer);
+      if (answer.status !== 0) {
+        say(`ima2wav could not decode ${row.stream}.`);
+        return;
+      }
+      if (heard !== null) URL.revokeObjectURL(heard);
+      heard = URL.createObjectURL(answer.output);
+      player.src = heard;
+      player.play().catch(() => {}); // a browser may hold sound back until asked again
+      say(`Playing ${row.stream} as a player of it plays it.`);
+    },
   };
 }
 
-function add(files) {
-  if (files.length === 0) return;
-  const queued = running;
-  if (!queued) startBatch();
-  for (const file of files) {
-    const item = document.createElement('li');
-    const state = document.createElement('span');
-    state.textContent = 'waiting';
-    item.append(`${file.name}: `, state);
-    results.append(item);
-    const task = convertTask(file, { state });
-    task.state = state;
-    schedule(task);
-  }
-  if (queued) say(`Added ${files.length} to the queue: ${tasks.length} waiting.`);
+// The zip of this batch's streams, made when asked: one entry a stream, in
+// its folder when it came from a dropped one.
+function zipTask() {
+  return {
+    zip: true,
+    run: async (signal) => {
+      const forBatch = batch;
+      const made = forBatch.rows.filter((row) => row.blob);
+      say(`Making one zip of ${made.length} streams…`);
+      try {
+        const { zip } = await converter.run('zip', { entries: made.map((row) => ({ name: row.entry,
+          blob: row.blob })) }, { signal, onShare: (share) => { progress.value = share; } });
+        forBatch.zip = zip;
+      } catch (error) {
+        say(problem(error, 'Making the zip'));
+        return;
+      }
+      if (forBatch !== batch) return;
+      if (downloadAll.href.startsWith('blob:')) URL.revokeObjectURL(downloadAll.href);
+      downloadAll.href = URL.createObjectURL(forBatch.zip);
+      say(`Made one zip of ${made.length} streams, ${forBatch.zip.size.toLocaleString('en')} bytes.`);
+      downloadAll.click();
+    },
+  };
 }
 
-cancel.addEventListener('click', () => {
-  for (const task of tasks) if (task.state) task.state.textContent = 'cancelled';
-  tasks.length = 0;
-  cancels += 1;
-  endWorker();
-  pending?.reject(new Cancelled());
-  pending = null;
-  onCancel?.();
-  onCancel = null;
-  startWorker().catch(() => {});
+downloadAll.addEventListener('click', (event) => {
+  if (batch?.zip) return; // the zip is made: the link downloads it
+  event.preventDefault();
+  if (!queue.tasks.some((task) => task.zip)) schedule(zipTask());
 });
 
-chooser.addEventListener('change', () => add([...chooser.files]));
+// Files chosen or dropped, each {file, path}; `skipped` files of a folder
+// that are not WAV.
+function add(found, skipped = 0) {
+  if (found.length === 0) return;
+  const idle = queue.current === null;
+  if (idle) startBatch();
+  if (skipped > 0) {
+    batch.problems.push(`${skipped} ${skipped === 1 ? 'file' : 'files'} of the folder skipped: ` +
+      'not WAV. Choose them as files to prepare them.');
+  }
+  const rows = found.map(({ file, path }) => addRow(file, path));
+  rows.forEach((row, i) => {
+    schedule(convertTask(row, rows.length > 1 ? `, ${i + 1} of ${rows.length}` : ''));
+  });
+  if (!idle) say(`Added ${found.length} to the queue.`);
+}
+
+// Cancel ends the task at hand and every one waiting.
+cancel.addEventListener('click', () => {
+  for (const { row } of queue.tasks.splice(0)) {
+    if (!row) continue;
+    row.state.textContent = 'cancelled';
+    batch.cancelled += 1;
+    queue.rows.push(row);
+  }
+  queue.cancelled = true;
+  queue.current?.controller.abort(new Cancelled());
+});
+
+chooser.addEventListener('change', () => add([...chooser.files].map((file) => ({ file, path: file.name }))));
+chooseFolder.addEventListener('click', () => folderChooser.click());
+folderChooser.addEventListener('change', () => {
+  const files = [...folderChooser.files];
+  const wavs = files.filter((file) => /\.wav$/i.test(file.name))
+    .map((file) => ({ file, path: file.webkitRelativePath || file.name }))
+    .sort((a, b) => a.path.localeCompare(b.path));
+  add(wavs, files.length - wavs.length);
+});
 
 // A dropped folder gives its WAV files, at any depth, where the browser
 // lets the page walk it; anything else dropped is handed to wav2ima as is.
-async function filesOf(entry, found) {
+async function filesOf(entry, found, counts) {
   if (entry.isFile) {
-    found.push(await new Promise((resolve, reject) => entry.file(resolve, reject)));
+    found.push({ file: await new Promise((resolve, reject) => entry.file(resolve, reject)),
+      path: entry.fullPath.replace(/^\//, '') });
     return;
   }
   const reader = entry.createReader();
-  for (let batchOfEntries; (batchOfEntries = await new Promise((resolve, reject) =>
+  for (let entries; (entries = await new Promise((resolve, reject) =>
     reader.readEntries(resolve, reject))).length > 0;) {
-    batchOfEntries.sort((a, b) => a.name.localeCompare(b.name));
-    for (const child of batchOfEntries) {
-      if (child.isDirectory || /\.wav$/i.test(child.name)) await filesOf(child, found);
+    entries.sort((a, b) => a.name.localeCompare(b.name));
+    for (const child of entries) {
+      if (child.isDirectory || /\.wav$/i.test(child.name)) await filesOf(child, found, counts);
+      else counts.skipped += 1;
     }
   }
 }
@@ -399,24 +544,27 @@ drop.addEventListener('drop', async (event) => {
   drop.classList.remove('over');
   // Entries are there only while the event is handled.
   const entries = [...event.dataTransfer.items].map((item) => item.webkitGetAsEntry?.() ?? null);
-  const plain = [...event.dataTransfer.files];
+  const plain = [...event.dataTransfer.files].map((file) => ({ file, path: file.name }));
   if (entries.some((entry) => entry === null)) {
     add(plain);
     return;
   }
   const found = [];
+  const counts = { skipped: 0 };
   try {
-    for (const entry of entries) await filesOf(entry, found);
+    for (const entry of entries) await filesOf(entry, found, counts);
   } catch (error) {
     say(`The dropped folder could not be read (${error.message}).`);
     return;
   }
-  if (found.length === 0) say('No WAV files in what was dropped.');
-  add(found);
+  if (found.length === 0) {
+    say(`No WAV files in what was dropped${counts.skipped > 0 ? `: ${counts.skipped} other files skipped` : ''}.`);
+  }
+  add(found, counts.skipped);
 });
 
 say('Loading the converter…');
-startWorker().then(
+converter.start().then(
   () => say('Ready: choose or drop WAV files. They never leave this computer.'),
   (error) => say(`The converter could not be loaded (${error.message}). Reload the page, or ` +
     'choose a file to try again.'));

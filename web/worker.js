@@ -1,103 +1,148 @@
 // The page's worker: it runs the programs over the files the page hands it,
 // so that no conversion holds up the page, and hands back what they made as
-// Blobs. One job a message, answered by one message:
-//   {modules}                                  the compiled programs, once
-//   {program, input, inputName, outputName, explain}
-//       one run over `input` (a File or Blob): {share} messages as the
-//       program reads, then {status, lines, output, unreadable, why}
-//   {zip: [{name, blob}]}                      one zip of streams: {zip}
-//   {read: file}                               the whole file: {bytes}, an
-//       ArrayBuffer handed over, not copied
-//   {samples: {left, right}}                   a slice of a WAV the page
-//       prepares, no answer; then {finishWav} answers {wav}
-// A job that throws answers {error}.
-import { Zip, ZipPassThrough } from './fflate/browser.js';
+// Blobs. Every message names its type and its job. A job is answered once,
+// {type: 'done', job, ...} or {type: 'failed', job, message}, after any
+// number of {type: 'share', job, share} as it goes:
+//   modules  {modules}                       the compiled programs; no answer
+//   convert  {program, input, shown}         one run over `input` (a Blob):
+//            {status, lines, output, unreadable, keys}
+//   read     {file}                          the whole file: {bytes}, handed over,
+//                                            or {unreadable}
+//   prepare  {}                              a WAV to be prepared, answered
+//            once `finish` comes: {wav}
+//   samples  {left, right, gain}             a slice of it; no answer
+//   finish   {}                              its last slice came
+//   zip      {entries: [{name, blob}]}       one zip of streams: {zip}
+import { makeZip, predictLength } from './client-zip/index.js';
 import { BlockOutput, SliceInput } from './wav2ima/files.js';
 import { inFolder, runProgram } from './wav2ima/run.js';
 
 let modules = null;
 const kOutputTypes = { wav2ima: 'application/octet-stream', ima2wav: 'audio/wav' };
-// Bytes of a stream read at once into the zip, and of zip kept before they
-// become a Blob part.
-const kSlice = 4 << 20;
+// The programs' own names for their files: the user's names are for people.
+const kNames = { wav2ima: ['in.wav', 'out.ima'], ima2wav: ['in.ima', 'out.wav'] };
+// Bytes of a stream read at once for the zip's checksums.
+const kZipRead = 16 << 20;
 
-async function run({ program, input, inputName, outputName, explain }) {
-  let shown = 0;
+// The program's lines with its own names put back as the user's.
+function shownLines(lines, names, shown) {
+  const byName = new Map(names.map((name, i) => [name, shown[i]]));
+  const pattern = new RegExp(names.map((name) => name.replace('.', '\\.')).join('|'), 'g');
+  return lines.map((line) => line.replace(pattern, (name) => byName.get(name)));
+}
+
+// wavcheck's lines as keys and values; `why` gathers its reasons.
+function readKeys(lines) {
+  const keys = { why: [] };
+  for (const line of lines) {
+    const [key, value] = [line.slice(0, line.indexOf(' ')), line.slice(line.indexOf(' ') + 1)];
+    if (key === 'why') keys.why.push(value);
+    else keys[key] = value;
+  }
+  return keys;
+}
+
+async function convert({ program, input, shown, explain }, share) {
+  let shownShare = 0;
   const source = new SliceInput(input, (position) => {
-    const share = position / Math.max(input.size, 1);
-    if (share - shown >= 0.01) {
-      shown = share;
-      postMessage({ share });
-    }
+    const done = position / Math.max(input.size, 1);
+    if (done - shownShare >= 0.01) share((shownShare = done));
   });
+  const names = kNames[program];
   const output = new BlockOutput(kOutputTypes[program]);
-  const { fds, lines } = inFolder({ [inputName]: source, [outputName]: output });
-  const status = await runProgram(modules[program], [program, inputName, outputName], fds);
-  const answer = { status, lines, output: status === 0 ? output.blob() : null };
+  const run = inFolder({ [names[0]]: source, [names[1]]: output });
+  const status = await runProgram(modules[program], [program, ...names], run.fds);
+  const answer = { status, lines: shownLines(run.lines, names, shown) };
+  answer.output = status === 0 ? output.blob() : null;
   if (source.failure !== null) {
     answer.unreadable = `${source.failure.name}: ${source.failure.message}`;
   } else if (status !== 0 && explain) {
     // What the file says of itself, in the project's own words.
-    const check = inFolder({ [inputName]: new SliceInput(input) });
-    await runProgram(modules.wavcheck, ['wavcheck', inputName], check.fds);
-    answer.why = check.out;
+    const check = inFolder({ [names[0]]: new SliceInput(input) });
+    await runProgram(modules.wavcheck, ['wavcheck', names[0]], check.fds);
+    answer.keys = readKeys(check.out);
   }
   return answer;
 }
 
-// Stored entries: ADPCM does not compress.
-function zip(entries) {
-  const parts = [];
-  let pending = [];
-  let pendingBytes = 0;
-  const flush = () => {
-    parts.push(new Blob(pending));
-    pending = [];
-    pendingBytes = 0;
-  };
-  let failure = null;
-  const archive = new Zip((error, chunk) => {
-    if (error) failure = error;
-    pending.push(chunk);
-    pendingBytes += chunk.length;
-    if (pendingBytes >= kSlice) flush();
-  });
-  const reader = new FileReaderSync();
-  for (const { name, blob } of entries) {
-    const entry = new ZipPassThrough(name);
-    archive.add(entry);
-    if (blob.size === 0) entry.push(new Uint8Array(0), true);
-    for (let at = 0; at < blob.size; at += kSlice) {
-      const bytes = new Uint8Array(reader.readAsArrayBuffer(blob.slice(at, at + kSlice)));
-      entry.push(bytes, at + kSlice >= blob.size);
-    }
+// A file that changed or vanished since it was chosen cannot be read.
+function read({ file }) {
+  let bytes;
+  try {
+    bytes = new FileReaderSync().readAsArrayBuffer(file);
+  } catch (error) {
+    return { unreadable: `${error.name}: ${error.message}` };
   }
-  archive.end();
-  flush();
-  if (failure) throw failure;
-  return new Blob(parts, { type: 'application/zip' });
+  return [{ bytes }, [bytes]];
 }
 
-// The WAV the page prepares, written as its slices come: a canonical
-// header, then 16-bit frames, each sample rounded to the nearest and clamped.
+// Stored entries (ADPCM does not compress), with ZIP64 fields where sizes
+// or offsets pass 4 GiB, by client-zip. The zip holds no copy of the
+// streams: client-zip hands each chunk of an entry on as it was read (once
+// it has added it to the checksum), so each chunk read here is replaced in
+// the zip by the slice of the stream it came from, and a Blob made of other
+// Blobs refers to them. Any other chunk (headers, the directory) is the
+// library's own bytes. Were a later client-zip to copy the chunks, the zip
+// would hold the copies: still the same bytes.
+async function zip({ entries }, share) {
+  const total = Number(predictLength(entries.map(({ name, blob }) => ({ name, size: blob.size }))));
+  const sources = new WeakMap();
+  const sliced = (blob) => {
+    let at = 0;
+    return new ReadableStream({
+      async pull(controller) {
+        if (at >= blob.size) {
+          controller.close();
+          return;
+        }
+        const end = Math.min(blob.size, at + kZipRead);
+        const chunk = new Uint8Array(await blob.slice(at, end).arrayBuffer());
+        sources.set(chunk, blob.slice(at, end));
+        at = end;
+        controller.enqueue(chunk);
+      },
+    });
+  };
+  const files = entries.map(({ name, blob }) => ({ name, input: sliced(blob), size: blob.size }));
+  const parts = [];
+  let written = 0;
+  const reader = makeZip(files).getReader();
+  for (let chunk; !({ value: chunk } = await reader.read()).done;) {
+    parts.push(sources.get(chunk) ?? chunk);
+    written += chunk.length;
+    share(written / total);
+  }
+  return { zip: new Blob(parts, { type: 'application/zip' }) };
+}
+
+// The WAVs being prepared, by job: a canonical header, then 16-bit frames,
+// each sample scaled by the slice's gain, rounded to the nearest and
+// clamped.
 const kHeaderBytes = 44;
-let prepared = null;
+const preparing = new Map();
 const pcm16 = (x) => Math.min(32767, Math.max(-32768, Math.round(x * 32768)));
 
-function addSamples({ left, right }) {
-  prepared ??= { file: new BlockOutput('audio/wav'), end: kHeaderBytes };
-  const frames = new DataView(new ArrayBuffer(left.length * 4));
-  for (let i = 0; i < left.length; i++) {
-    frames.setInt16(4 * i, pcm16(left[i]), true);
-    frames.setInt16(4 * i + 2, pcm16(right[i]), true);
-  }
-  prepared.file.write(new Uint8Array(frames.buffer), prepared.end);
-  prepared.end += frames.byteLength;
+function prepare(message, share, job) {
+  return new Promise((resolve) => {
+    preparing.set(job, { file: new BlockOutput('audio/wav'), end: kHeaderBytes, resolve });
+  });
 }
 
-function finishWav() {
-  if (prepared === null) throw new Error('no samples came');
-  const dataSize = prepared.end - kHeaderBytes;
+function samples({ job, left, right, gain }) {
+  const wav = preparing.get(job);
+  const frames = new DataView(new ArrayBuffer(left.length * 4));
+  for (let i = 0; i < left.length; i++) {
+    frames.setInt16(4 * i, pcm16(left[i] * gain), true);
+    frames.setInt16(4 * i + 2, pcm16(right[i] * gain), true);
+  }
+  wav.file.write(new Uint8Array(frames.buffer), wav.end);
+  wav.end += frames.byteLength;
+}
+
+function finish({ job }) {
+  const wav = preparing.get(job);
+  preparing.delete(job);
+  const dataSize = wav.end - kHeaderBytes;
   const header = new DataView(new ArrayBuffer(kHeaderBytes));
   for (const [at, tag] of [[0, 'RIFF'], [8, 'WAVE'], [12, 'fmt '], [36, 'data']]) {
     [...tag].forEach((c, i) => header.setUint8(at + i, c.charCodeAt(0)));
@@ -110,28 +155,35 @@ function finishWav() {
     if (size === 4) header.setUint32(at, value, true);
     else header.setUint16(at, value, true);
   }
-  prepared.file.write(new Uint8Array(header.buffer), 0);
-  const wav = prepared.file.blob();
-  prepared = null;
-  return wav;
+  wav.file.write(new Uint8Array(header.buffer), 0);
+  wav.resolve({ wav: wav.file.blob() });
 }
 
+// Each handler takes the message, a function that reports the share done
+// and the job; it returns the answer, or [answer, transfer], or nothing
+// for a message that is answered elsewhere or not at all.
+const handlers = {
+  modules: (message) => {
+    modules = message.modules;
+  },
+  convert,
+  read,
+  prepare,
+  samples,
+  finish,
+  zip,
+};
+const kUnanswered = new Set(['modules', 'samples', 'finish']);
+
 onmessage = async ({ data }) => {
-  if (data.modules) {
-    modules = data.modules;
-    return;
-  }
-  if (data.samples) {
-    addSamples(data.samples);
-    return;
-  }
+  const { type, job } = data;
+  const share = (done) => postMessage({ type: 'share', job, share: done });
   try {
-    if (data.read) {
-      const bytes = new FileReaderSync().readAsArrayBuffer(data.read);
-      postMessage({ bytes }, [bytes]);
-    } else if (data.finishWav) postMessage({ wav: finishWav() });
-    else postMessage(data.zip ? { zip: zip(data.zip) } : await run(data));
+    const result = await handlers[type](data, share, job);
+    if (kUnanswered.has(type)) return;
+    const [answer, transfer] = Array.isArray(result) ? result : [result, []];
+    postMessage({ type: 'done', job, ...answer }, transfer);
   } catch (error) {
-    postMessage({ error: String(error?.message ?? error) });
+    postMessage({ type: 'failed', job, message: String(error?.message ?? error) });
   }
 };
