@@ -4,6 +4,7 @@
 
 #include "adpcm/encoder.h"
 #include "tests/test_files.h"
+#include "wave/wave_summary.h"
 
 using namespace wav2ima;
 
@@ -31,6 +32,12 @@ void expect_walk(const WalkRow& row) {
   std::FILE* output = std::tmpfile();
   EXPECT_EQ(convert_file(output, input), row.want_result);
   EXPECT_EQ(contents(output), row.want_output);
+  // The summary walks as the converter does: it counts what a conversion writes.
+  WaveSummary summary{};
+  EXPECT_EQ(summarise_wave(input, summary), 0);
+  if (row.want_result == 0) {
+    EXPECT_EQ(summary.frames, row.want_output.size());
+  }
   std::fclose(output);
   std::fclose(input);
 }

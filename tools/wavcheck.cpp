@@ -8,6 +8,7 @@
 //   channels 1
 //   rate 48000
 //   seconds 3.0
+//   frames 0               (the bytes wav2ima writes, if it converts the file)
 //   cut-short no
 //   why mono: 1 channel, wav2ima converts stereo
 //   why 48000 Hz, wav2ima converts 44100 Hz
@@ -90,7 +91,8 @@ void say_all(const WaveSummary& wave) {
                   static_cast<unsigned long>(kByteRate));
     }
   }
-  std::printf("cut-short %s\n", wave.cut_short ? "yes" : "no");
+  std::printf("frames %llu\ncut-short %s\n", static_cast<unsigned long long>(wave.frames),
+              wave.cut_short ? "yes" : "no");
   if (wave.cut_short) std::puts("why cut short: the file ends before its last chunk does");
 }
 

@@ -73,36 +73,48 @@ bool input_goes_on(std::FILE* input) {
   return byte != EOF && std::ungetc(byte, input) != EOF;
 }
 
-enum ChunkEnd { kNextChunk, kInputEnded, kChunkFailed };
-
 // A writer streaming to a pipe cannot come back to fill in the data size, so
 // it writes a placeholder: 0xFFFFFFFF, the largest signed or unsigned size it
 // can (0x7FFFFFFF, 0x80000000, 0x7FFFF000, 0x7FFF0000, 0xFFFFFFFC seen), or 0
 // under a RIFF size that ends with this chunk. The end of the input then
 // ends the body normally; a smaller size cut short is a truncated file.
-ChunkEnd handle_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t size,
-                           std::int64_t remaining) {
+DataBody data_body(std::FILE* input, std::uint32_t size, std::int64_t remaining) {
   const bool empty_placeholder = size == 0 && remaining <= 0 && input_goes_on(input);
-  if (size == kSizeUnknown || empty_placeholder) {
-    return encode_data_to_end(output, input) == 0 ? kInputEnded : kChunkFailed;
-  }
-  if (size >= kPlaceholderSizeMin) {
-    if (encode_data_to_end(output, input, size) != 0) return kChunkFailed;
-    // A real recording of this size was read whole and the walk goes on.
-    return std::feof(input) != 0 ? kInputEnded : kNextChunk;
-  }
-  return encode_data_chunk(output, input, size) == 0 ? kNextChunk : kChunkFailed;
+  if (size == kSizeUnknown || empty_placeholder) return {DataBody::kToTheEnd, size};
+  if (size >= kPlaceholderSizeMin) return {DataBody::kAtMost, size};
+  return {DataBody::kExactly, size};
 }
 
-ChunkEnd handle_chunk(std::FILE* output, std::FILE* input, const unsigned char* header,
+ChunkEnd handle_chunk(std::FILE* input, const ChunkVisitor& visitor, const unsigned char* header,
                       std::uint32_t size, std::int64_t remaining) {
-  if (is_data_chunk(header) != 0) return handle_data_chunk(output, input, size, remaining);
-  if (is_format_chunk(header) != 0)
-    return check_format_chunk(input, size) == 0 ? kNextChunk : kChunkFailed;
+  if (is_data_chunk(header) != 0) {
+    return visitor.data(visitor.context, input, data_body(input, size, remaining));
+  }
+  if (is_format_chunk(header) != 0) return visitor.format(visitor.context, input, size);
   // untrusted size: the offset cannot overflow, as every chunk takes its
   // size from `remaining`, a 32-bit budget, so the walk never moves more than
   // a few GiB from offset 0.
   return seek_stream(input, size, SEEK_CUR) == 0 ? kNextChunk : kChunkFailed;
+}
+
+// The converter's chunks: the format tested, the data encoded to the output.
+ChunkEnd test_format(void* /*context*/, std::FILE* input, std::uint32_t size) {
+  return check_format_chunk(input, size) == 0 ? kNextChunk : kChunkFailed;
+}
+
+ChunkEnd encode_data(void* output_stream, std::FILE* input, DataBody body) {
+  auto* output = static_cast<std::FILE*>(output_stream);
+  switch (body.extent) {
+    case DataBody::kToTheEnd:
+      return encode_data_to_end(output, input) == 0 ? kInputEnded : kChunkFailed;
+    case DataBody::kAtMost:
+      if (encode_data_to_end(output, input, body.size) != 0) return kChunkFailed;
+      // A real recording of this size was read whole and the walk goes on.
+      return std::feof(input) != 0 ? kInputEnded : kNextChunk;
+    case DataBody::kExactly:
+      break;
+  }
+  return encode_data_chunk(output, input, body.size) == 0 ? kNextChunk : kChunkFailed;
 }
 
 }  // namespace
@@ -150,7 +162,7 @@ int check_format_chunk(std::FILE* input, std::uint32_t size) {
   return seek_stream(input, entry + size, SEEK_SET);
 }
 
-int convert_file(std::FILE* output, std::FILE* input) {
+int walk_wave(std::FILE* input, const ChunkVisitor& visitor) {
   if (seek_stream(input, 0, SEEK_SET) != 0) return -1;
   std::uint32_t riff_size = 0;
   if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) return -1;
@@ -177,13 +189,17 @@ int convert_file(std::FILE* output, std::FILE* input) {
     // Counted before the chunk is handled, so the walk ends after the chunk
     // that uses up the count even when its body reaches past the RIFF body.
     remaining -= std::int64_t{size} + kChunkHeaderSize;
-    const ChunkEnd end = handle_chunk(output, input, header, size, remaining);
+    const ChunkEnd end = handle_chunk(input, visitor, header, size, remaining);
     if (end == kChunkFailed) return -1;
-    // A data chunk of a placeholder size has run to the end of the input.
+    // A data chunk has run to the end of the input.
     if (end == kInputEnded) return 0;
     pad_may_follow = size % 2 != 0;
   }
   return 0;
+}
+
+int convert_file(std::FILE* output, std::FILE* input) {
+  return walk_wave(input, ChunkVisitor{output, test_format, encode_data});
 }
 
 }  // namespace wav2ima

@@ -51,12 +51,42 @@ constexpr int kFormatBytesRead = 16;
 constexpr std::uint32_t kSizeUnknown = 0xFFFFFFFF;
 constexpr std::uint32_t kPlaceholderSizeMin = 0x7FFF0000;
 
-// Walks the whole input from offset 0 and writes the encoded stream to the
-// output. Both streams are borrowed and stay open. Returns 0 when the RIFF
-// body is used up (or, with an unknown RIFF size, the input ends at a chunk
-// boundary, or a data chunk of a placeholder size runs to the end of the
-// input); -1 on a bad preamble, a short chunk header, a failing format chunk,
-// a failed data chunk or a failed seek. Output written before a failure stays.
+// The body of a data chunk as the walk hands it on: `size` bytes from the
+// input's offset, all of the rest of the input (a placeholder size), or
+// `size` bytes unless the input ends first (a placeholder that may be real).
+struct DataBody {
+  enum Extent { kExactly, kToTheEnd, kAtMost };
+  Extent extent;
+  std::uint32_t size;
+};
+
+// What follows a chunk the walk handed on.
+enum ChunkEnd { kNextChunk, kInputEnded, kChunkFailed };
+
+// What a walk does with the chunks it acts on; every other chunk is stepped
+// over. Each function gets `context`, the input at the first byte of the
+// body, and leaves the input after the body to go on.
+struct ChunkVisitor {
+  void* context;
+  // A format chunk of `size` body bytes: kNextChunk, or kChunkFailed to end
+  // the walk with failure.
+  ChunkEnd (*format)(void* context, std::FILE* input, std::uint32_t size);
+  // A data chunk: kNextChunk, kInputEnded when the body ran to the end of
+  // the input (the walk then ends with success), or kChunkFailed.
+  ChunkEnd (*data)(void* context, std::FILE* input, DataBody body);
+};
+
+// Walks the whole input from offset 0, handing the format and data chunks
+// to `visitor`. The input is borrowed. Returns 0 when the RIFF body is used
+// up (or, with an unknown RIFF size, the input ends at a chunk boundary, or
+// a data chunk runs to the end of the input); -1 on a bad preamble, a short
+// chunk header, a read error, a failed seek or a chunk the visitor failed.
+int walk_wave(std::FILE* input, const ChunkVisitor& visitor);
+
+// Walks the input and writes the encoded stream to the output: every data
+// chunk encoded, the format chunk tested. Both streams are borrowed and stay
+// open. 0 or -1 as walk_wave (a failing format chunk fails the walk). Output
+// written before a failure stays.
 int convert_file(std::FILE* output, std::FILE* input);
 
 // Reads the 8-byte RIFF header. 0 with `riff_size` set when the tag is "RIFF";

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
+#include "adpcm/encoder.h"
 #include "platform/stream_io.h"
 #include "wave/chunk_walk.h"
 
@@ -19,6 +21,11 @@ constexpr unsigned char kStandardGuidTail[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x0
 std::uint16_t le16(const unsigned char* bytes) {
   return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
 }
+
+struct Summarising {
+  WaveSummary& summary;
+  std::int64_t end;  // the input's length
+};
 
 void read_format(std::FILE* input, std::uint32_t size, WaveSummary& summary) {
   unsigned char body[kExtensibleBodySize] = {};
@@ -37,34 +44,37 @@ void read_format(std::FILE* input, std::uint32_t size, WaveSummary& summary) {
   }
 }
 
+// Takes in the format chunk's fields, whatever they are, and goes on.
+ChunkEnd take_format(void* context, std::FILE* input, std::uint32_t size) {
+  const std::int64_t entry = tell_stream(input);
+  // untrusted size: the end of the body must be a representable offset.
+  if (entry < 0 || entry > std::numeric_limits<std::int64_t>::max() - size) return kChunkFailed;
+  read_format(input, size, static_cast<Summarising*>(context)->summary);
+  return seek_stream(input, entry + size, SEEK_SET) == 0 ? kNextChunk : kChunkFailed;
+}
+
+// Counts the data chunk's bytes as far as the file holds them and steps
+// over them, ending where the converter's reads would end.
+ChunkEnd take_data(void* context, std::FILE* input, DataBody body) {
+  auto& [summary, end] = *static_cast<Summarising*>(context);
+  const std::int64_t at = tell_stream(input);
+  if (at < 0) return kChunkFailed;
+  const std::int64_t available = std::max<std::int64_t>(end - at, 0);
+  const std::int64_t wanted = body.extent == DataBody::kToTheEnd ? available : body.size;
+  const std::int64_t taken = std::min(wanted, available);
+  summary.data_bytes += static_cast<std::uint64_t>(taken);
+  summary.frames += static_cast<std::uint64_t>(taken / kBytesPerFrame);
+  if (seek_stream(input, at + taken, SEEK_SET) != 0) return kChunkFailed;
+  if (body.extent == DataBody::kExactly) {
+    summary.cut_short = summary.cut_short || taken < wanted;
+    return taken < wanted ? kChunkFailed : kNextChunk;
+  }
+  return body.extent == DataBody::kToTheEnd || taken < wanted ? kInputEnded : kNextChunk;
+}
+
 std::int64_t length_of(std::FILE* input) {
   if (seek_stream(input, 0, SEEK_END) != 0) return -1;
   return tell_stream(input);
-}
-
-enum ChunkSeen { kWalkOn, kWalkEnds, kReadFailed };
-
-// Takes in the chunk whose header starts at `at`, and moves `at` past it.
-ChunkSeen see_chunk(std::FILE* input, std::int64_t& at, std::int64_t end, WaveSummary& summary) {
-  unsigned char header[kChunkHeaderSize];
-  if (seek_stream(input, at, SEEK_SET) != 0) return kReadFailed;
-  if (std::fread(header, 1, kChunkHeaderSize, input) != kChunkHeaderSize) {
-    summary.cut_short = true;
-    return kWalkEnds;
-  }
-  const std::uint32_t size = read_le32(header + kTagSize);
-  if (is_format_chunk(header) != 0) read_format(input, size, summary);
-  const std::int64_t body_at = at + kChunkHeaderSize;
-  at = body_at + size;
-  // A writer streaming to a pipe puts a placeholder as the data size: the
-  // samples run to the end of the file, wherever that is.
-  const bool placeholder = is_data_chunk(header) != 0 && size >= kPlaceholderSizeMin;
-  if (is_data_chunk(header) != 0) {
-    summary.data_bytes +=
-        static_cast<std::uint64_t>((placeholder ? end : std::min(at, end)) - body_at);
-  }
-  summary.cut_short = !placeholder && at > end;
-  return placeholder || at > end ? kWalkEnds : kWalkOn;
 }
 
 }  // namespace
@@ -76,18 +86,12 @@ int summarise_wave(std::FILE* input, WaveSummary& summary) {
   std::uint32_t riff_size = 0;
   if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) return 0;
   summary.riff_wave = true;
-
-  // untrusted size: 64-bit, as in the converter's walk, and the walk stops
-  // at the end of the file, so it always ends.
-  const std::int64_t riff_end =
-      riff_size == kSizeUnknown ? end : std::int64_t{riff_size} + kRiffHeaderSize;
-  std::int64_t at = kPreambleSize;
-  ChunkSeen seen = kWalkOn;
-  while (seen == kWalkOn && at < std::min(riff_end, end))
-    seen = see_chunk(input, at, end, summary);
-  if (seen == kReadFailed) return -1;
-  // The RIFF size announces more than the file holds.
-  if (riff_end > end) summary.cut_short = true;
+  Summarising summarising{summary, end};
+  // The walk fails here only where the file ends before a chunk it
+  // announces does: a short chunk header or a data body past the end.
+  if (walk_wave(input, ChunkVisitor{&summarising, take_format, take_data}) != 0) {
+    summary.cut_short = true;
+  }
   return 0;
 }
 

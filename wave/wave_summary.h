@@ -1,7 +1,8 @@
 // What a WAV file says of itself, for telling a person why the converter
-// refused it: the preamble, the format chunk's fields, and whether the file
-// ends before the chunks it announces. Walks the chunks as the converter
-// does, over the same preamble and header reads, and reads no samples.
+// refused it, and for sizing what it makes of it: the preamble, the format
+// chunk's fields, the samples it holds and whether the file ends before the
+// chunks it announces. The converter's own walk, which reads no samples
+// here and goes on past a format chunk the converter would refuse.
 #ifndef WAV2IMA_WAVE_WAVE_SUMMARY_H
 #define WAV2IMA_WAVE_WAVE_SUMMARY_H
 
@@ -28,6 +29,9 @@ struct WaveSummary {
   // The bytes of samples the file holds: each data chunk's size, as far as
   // the file goes (to its end for a size a streaming writer put there).
   std::uint64_t data_bytes;
+  // The bytes the converter writes for this file when it converts it: one
+  // a whole frame of each data chunk.
+  std::uint64_t frames;
 };
 
 // Summarises the borrowed input, read from offset 0. Returns 0, or -1 when
