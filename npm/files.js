@@ -1,8 +1,9 @@
-// The files the worker gives the programs: the chosen file, read in slices
-// as the program asks for them, and an output kept as blocks that become a
-// Blob without one large copy. The one place that knows about slices, blocks
-// and progress, so that a file of any size converts in memory of a few
-// blocks.
+// The files the programs are given by the page and the library: an input
+// read in slices as the program asks for them, from wherever its bytes are
+// (a Blob, an array read where it is, or the calling thread), and an output
+// kept as blocks that become a Blob, or written in place into an array of
+// its known length. The one place that knows about slices, blocks and
+// progress, so that a file of any size converts in memory of a few blocks.
 //
 // Of the WASI shim it relies on: Inode and Fd, base classes whose other calls
 // answer "not supported"; the `wasi` constants and its Filestat and Fdstat
@@ -13,13 +14,45 @@
 // fd_fdstat_get() on what path_open returned, offsets as BigInt.
 import { Fd, Inode, wasi } from './shim/index.js';
 
-// Bytes taken from the chosen file at once: reading a File ran at 100 MB/s
-// in slices of 1 MiB and 260 MB/s in slices of 16 MiB in chromium here.
+// Bytes taken from a Blob at once: reading a File ran at 100 MB/s in slices
+// of 1 MiB and 260 MB/s in slices of 16 MiB in chromium here.
 const kSlice = 16 << 20;
-// Bytes of output kept as an array before they become a Blob part: each Blob
-// made costs as much as copying megabytes, so 1 GB took 8.8 s in parts of
-// 1 MiB, 7.5 s in parts of 4 MiB and 4.3 s in parts of 16 MiB here.
-const kBlock = 16 << 20;
+// Output blocks start small, so that a small conversion allocates little,
+// and double up to the largest: each Blob made costs as much as copying
+// megabytes, so 1 GB took 8.8 s in parts of 1 MiB, 7.5 s in parts of 4 MiB
+// and 4.3 s in parts of 16 MiB here.
+const kFirstBlock = 64 << 10;
+const kLargestBlock = 16 << 20;
+
+// An input's bytes: `size`, and `read(position, size)` giving up to `size`
+// bytes from `position` (a view, valid until the next read), or throwing
+// where they cannot be read.
+export function blobSource(blob) {
+  let reader = null;
+  return {
+    size: blob.size,
+    read(position, size) {
+      reader ??= new FileReaderSync();
+      const end = Math.min(blob.size, position + Math.max(kSlice, size));
+      const bytes = new Uint8Array(reader.readAsArrayBuffer(blob.slice(position, end)));
+      if (bytes.length !== end - position) throw new Error('the file is shorter than it was');
+      return bytes;
+    },
+  };
+}
+
+// The caller's own array, read where it is. An array whose buffer was
+// detached after it was handed over reads as an error in these words.
+export function bytesSource(bytes) {
+  const size = bytes.length;
+  return {
+    size,
+    read(position, wanted) {
+      if (bytes.length !== size) throw new TypeError('the input\'s ArrayBuffer was detached during the conversion');
+      return bytes.subarray(position, position + wanted);
+    },
+  };
+}
 
 // An open file with a position, as the programs use one: they ask what it
 // is, how long, and move in it from the start, the position or the end.
@@ -51,21 +84,21 @@ class OpenAt extends Fd {
   }
 }
 
-// A Blob (a chosen File, or a stream made before) as a read-only file. A read
-// that fails (the file changed or vanished since it was chosen, or is a
-// folder) is an I/O error to the program and is kept in `failure`.
+// An input as a read-only file: a Blob (a chosen File, or a stream made
+// before), or a source as above. A read that fails (the file changed or
+// vanished since it was chosen, or is a folder) is an I/O error to the
+// program and is kept in `failure`.
 export class SliceInput extends Inode {
-  constructor(blob, onread = () => {}) {
+  constructor(source, onread = () => {}) {
     super();
-    this.blob = blob;
+    this.source = source instanceof Blob ? blobSource(source) : source;
     this.onread = onread;
     this.failure = null;
     this.slice = { start: 0, bytes: new Uint8Array(0) };
-    this.reader = null;
   }
 
   stat() {
-    return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.blob.size));
+    return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.source.size));
   }
 
   path_open(oflags) {
@@ -76,15 +109,13 @@ export class SliceInput extends Inode {
   // Up to `size` bytes from `position`: a view of the slice that holds them,
   // read anew when they lie outside it.
   read(position, size) {
-    const end = Math.min(position + size, this.blob.size);
+    const end = Math.min(position + size, this.source.size);
     if (position >= end) return new Uint8Array(0);
     let { start, bytes } = this.slice;
     if (position < start || end > start + bytes.length) {
-      this.reader ??= new FileReaderSync();
       start = position;
-      const sliceEnd = Math.min(this.blob.size, position + Math.max(kSlice, size));
-      bytes = new Uint8Array(this.reader.readAsArrayBuffer(this.blob.slice(start, sliceEnd)));
-      if (bytes.length !== sliceEnd - start) throw new Error('the file is shorter than it was');
+      bytes = this.source.read(position, size);
+      if (bytes.length < Math.min(size, end - position)) throw new Error('the input is shorter than it was');
       this.slice = { start, bytes };
     }
     return bytes.subarray(position - start, end - start);
@@ -111,8 +142,8 @@ class SliceReader extends OpenAt {
 
 // An output file as a list of blocks. The programs write forward and come
 // back only to the header at the start (ima2wav's sizes): the first block is
-// kept, and each later one becomes a Blob part as soon as it is full, its
-// array used again for the next (a Blob takes a copy when it is made).
+// kept, and each later one becomes a Blob part as soon as the next is
+// written to (a Blob takes a copy when it is made).
 export class BlockOutput extends Inode {
   constructor(type) {
     super();
@@ -125,53 +156,98 @@ export class BlockOutput extends Inode {
   }
 
   path_open(oflags, rights, fdflags) {
-    if (oflags & wasi.OFLAGS_TRUNC) this.truncate();
-    const writer = new BlockWriter(this);
-    if (fdflags & wasi.FDFLAGS_APPEND) writer.position = BigInt(this.size);
-    return { ret: wasi.ERRNO_SUCCESS, fd_obj: writer };
+    return openOutput(this, oflags, fdflags);
   }
 
   truncate() {
-    this.head = null;
-    this.parts = []; // blocks 1 to n, finished
-    this.tail = null; // block n + 1, in progress
+    this.head = null; // the first block, made with the first write
+    this.parts = []; // the blocks between the first and the last, finished
+    this.tail = null; // the last block, in progress
+    this.tailStart = kFirstBlock;
     this.size = 0;
   }
 
-  // The array of block `index`, finishing the blocks before it when the
-  // output reaches it; null for a block that went out as a Blob part.
-  block(index) {
-    if (index === 0) return (this.head ??= new Uint8Array(kBlock));
-    this.tail ??= new Uint8Array(kBlock);
-    while (index > this.parts.length + 1) {
+  // The block that holds offset `at`, with its start; blocks before it are
+  // finished as the output reaches it; null for a block gone out as a part.
+  block(at) {
+    if (at < kFirstBlock) return { start: 0, bytes: (this.head ??= new Uint8Array(kFirstBlock)) };
+    this.tail ??= new Uint8Array(kFirstBlock * 2);
+    while (at >= this.tailStart + this.tail.length) {
       this.parts.push(new Blob([this.tail]));
-      this.tail.fill(0);
+      this.tailStart += this.tail.length;
+      this.tail = new Uint8Array(Math.min(this.tail.length * 2, kLargestBlock));
     }
-    return index === this.parts.length + 1 ? this.tail : null;
+    return at >= this.tailStart ? { start: this.tailStart, bytes: this.tail } : null;
   }
 
   // Writes `data` at `position`; false where that part went out already.
   write(data, position) {
     for (let from = 0; from < data.length;) {
       const at = position + from;
-      const block = this.block(Math.floor(at / kBlock));
+      const block = this.block(at);
       if (block === null) return false;
-      const count = Math.min(kBlock - (at % kBlock), data.length - from);
-      block.set(data.subarray(from, from + count), at % kBlock);
+      const count = Math.min(block.start + block.bytes.length - at, data.length - from);
+      block.bytes.set(data.subarray(from, from + count), at - block.start);
       from += count;
     }
     this.size = Math.max(this.size, position + data.length);
     return true;
   }
 
+  // The whole output as one ArrayBuffer of its length.
+  async bytes() {
+    if (this.size <= kFirstBlock) return this.head?.slice(0, this.size).buffer ?? new ArrayBuffer(0);
+    return this.blob().arrayBuffer();
+  }
+
   // The whole output: the first block, the parts, and the block in progress.
   blob() {
-    const tailStart = (this.parts.length + 1) * kBlock;
-    const pieces = [this.head?.subarray(0, Math.min(this.size, kBlock)) ?? new Uint8Array(0),
-      ...this.parts];
-    if (this.size > tailStart) pieces.push(this.tail.subarray(0, this.size - tailStart));
+    const pieces = [this.head?.subarray(0, Math.min(this.size, kFirstBlock)) ?? new Uint8Array(0), ...this.parts];
+    if (this.size > this.tailStart) pieces.push(this.tail.subarray(0, this.size - this.tailStart));
     return new Blob(pieces, { type: this.type });
   }
+}
+
+// An output whose length is known before the program runs (ima2wav's, from
+// its input's; wav2ima's, from the walk that counts its frames): one array
+// of that length, written in place and handed over whole. A write past it
+// fails, and `overrun` says so.
+export class FixedOutput extends Inode {
+  constructor(length) {
+    super();
+    this.bytes = new Uint8Array(length);
+    this.size = 0;
+    this.overrun = false;
+  }
+
+  stat() {
+    return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.size));
+  }
+
+  path_open(oflags, rights, fdflags) {
+    return openOutput(this, oflags, fdflags);
+  }
+
+  truncate() {
+    this.size = 0;
+  }
+
+  write(data, position) {
+    if (position + data.length > this.bytes.length) {
+      this.overrun = true;
+      return false;
+    }
+    this.bytes.set(data, position);
+    this.size = Math.max(this.size, position + data.length);
+    return true;
+  }
+}
+
+function openOutput(file, oflags, fdflags) {
+  if (oflags & wasi.OFLAGS_TRUNC) file.truncate();
+  const writer = new BlockWriter(file);
+  if (fdflags & wasi.FDFLAGS_APPEND) writer.position = BigInt(file.size);
+  return { ret: wasi.ERRNO_SUCCESS, fd_obj: writer };
 }
 
 class BlockWriter extends OpenAt {
@@ -193,7 +269,7 @@ class BlockWriter extends OpenAt {
   }
 
   // The runner hands writes over as views of the program's memory, which
-  // the block takes its copy of: one copy of each byte, not two.
+  // the output takes its copy of: one copy of each byte, not two.
   writeFrom(view) {
     const { ret, nwritten } = this.fd_write(view);
     return { ret, count: nwritten };

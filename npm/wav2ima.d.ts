@@ -1,17 +1,49 @@
-/** How a conversion fails: the program's own message ("convert error", "can not open ...") and its exit status. */
-export interface ConversionError extends Error {
-  status: number;
+/**
+ * A conversion the program refused: its message ("convert error"), its exit status, and what
+ * the file says of itself in plain words ("mono: 1 channel, wav2ima converts stereo"), or null
+ * where it says nothing against the file.
+ */
+export declare class ConversionError extends Error {
+  readonly name: 'ConversionError';
+  readonly status: number;
+  readonly reason: string | null;
+}
+
+/** What a conversion takes: bytes, read where they are, or a Blob (a File), read in slices. */
+export type Input = Uint8Array | ArrayBuffer | Blob;
+
+export interface ConvertOptions {
+  /** Aborting it rejects the conversion with its reason (an AbortError) and stops it. */
+  signal?: AbortSignal;
+  /** Called with the share of the input read, from 0 to 1. */
+  onProgress?: (share: number) => void;
 }
 
 /**
  * Converts a RIFF/WAVE file of 16-bit stereo PCM at 44100 Hz into a bare IMA ADPCM stream (one
- * byte per stereo frame, the left code in the high nibble), as `wav2ima IN OUT` does.
- * Rejects with a ConversionError.
+ * byte per stereo frame, the left code in the high nibble), as `wav2ima IN OUT` does, off the
+ * calling thread. Rejects with a ConversionError when the program refuses the input, and with a
+ * TypeError for an input of another type or a detached one.
  */
-export function wav2ima(wav: Uint8Array | ArrayBuffer): Promise<Uint8Array>;
+export declare function wav2ima(input: Input, options?: ConvertOptions & { output?: 'bytes' }): Promise<Uint8Array<ArrayBuffer>>;
+export declare function wav2ima(input: Input, options: ConvertOptions & { output: 'blob' }): Promise<Blob>;
 
 /**
- * Decodes a stream written by wav2ima into a 16-bit stereo 44.1 kHz WAV file, as `ima2wav IN OUT`
- * does. Rejects with a ConversionError.
+ * Decodes a stream written by wav2ima into a 16-bit stereo 44.1 kHz WAV file, as
+ * `ima2wav IN OUT` does, off the calling thread. Rejects as wav2ima does.
  */
-export function ima2wav(stream: Uint8Array | ArrayBuffer): Promise<Uint8Array>;
+export declare function ima2wav(input: Input, options?: ConvertOptions & { output?: 'bytes' }): Promise<Uint8Array<ArrayBuffer>>;
+export declare function ima2wav(input: Input, options: ConvertOptions & { output: 'blob' }): Promise<Blob>;
+
+/** A program as the library can take it. */
+export type ProgramSource = URL | string | Response | ArrayBuffer | ArrayBufferView | WebAssembly.Module;
+
+/**
+ * Hands the library its three programs where a bundler left them behind: each a URL (or a string
+ * naming one, or a file path under node), a Response, bytes or a compiled WebAssembly.Module.
+ */
+export declare function usePrograms(programs: {
+  wav2ima: ProgramSource;
+  ima2wav: ProgramSource;
+  wavcheck: ProgramSource;
+}): void;

@@ -1,9 +1,40 @@
 // wav2ima and ima2wav under node: the programs are read from beside this
-// module.
+// module, and run in a worker thread.
 import { readFile } from 'node:fs/promises';
-import { converters } from './convert.js';
+import { Worker } from 'node:worker_threads';
+import { library } from './library.js';
+import workerSource from './worker-source.js';
 
-const compile = async (name) =>
-  WebAssembly.compile(await readFile(new URL(`./${name}.wasm`, import.meta.url)));
+const beside = (name) => new URL(`./${name}.wasm`, import.meta.url);
 
-export const { wav2ima, ima2wav } = converters(compile);
+function load(source) {
+  if (typeof source === 'string' && /^https?:/.test(source)) source = new URL(source);
+  if (source instanceof URL && source.protocol !== 'file:') {
+    return fetch(source).then((response) => {
+      if (!response.ok) throw new Error(`${source}: ${response.status} ${response.statusText}`);
+      return response.arrayBuffer();
+    });
+  }
+  return readFile(source);
+}
+
+function startWorker() {
+  const worker = new Worker(workerSource, { eval: true });
+  return {
+    post: (message, transfer) => worker.postMessage(message, transfer),
+    on: (handler) => worker.on('message', handler),
+    onError: (handler) => worker.on('error', handler),
+    stop: () => worker.terminate(),
+    // An idle worker does not keep node running.
+    hold: (busy) => (busy ? worker.ref() : worker.unref()),
+  };
+}
+
+export { ConversionError } from './library.js';
+export const { wav2ima, ima2wav, usePrograms } = library({
+  programs: { wav2ima: beside('wav2ima'), ima2wav: beside('ima2wav'), wavcheck: beside('wavcheck') },
+  load,
+  startWorker,
+  pulls: true,
+  readsBlobs: false,
+});
