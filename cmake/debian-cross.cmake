@@ -1,7 +1,8 @@
 # What the Linux cross toolchains share: Debian's cross compiler for
 # `cross_triple`, its libraries under /usr/<triple>, and qemu-user to run
 # what it builds (the tests, and every program they start). Included by
-# aarch64-linux-gnu.cmake and s390x-linux-gnu.cmake, which set the triple.
+# aarch64-linux-gnu.cmake, arm-linux-gnueabihf.cmake and
+# s390x-linux-gnu.cmake, which set the triple.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${cross_processor})
 set(CMAKE_CXX_COMPILER ${cross_triple}-g++)

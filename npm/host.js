@@ -37,8 +37,22 @@ function uninterrupted(call) {
   }
 }
 
-function filetypeOf(stats) {
-  if (stats.isFile()) return wasi.FILETYPE_REGULAR_FILE;
+// The file systems that make a file's bytes as they are read and vouch for
+// no length (procfs, sysfs and their kin, by their magic numbers): their
+// files are given no type, so that the program counts their length as
+// unknown, as the native one does, and reads nothing to find it out.
+const kPseudoFileSystems = new Set([0x9fa0, 0x62656572, 0x64626720, 0x74726163, 0x73636673,
+  0x27e0eb, 0x63677270]);
+function pseudo(path) {
+  try {
+    return kPseudoFileSystems.has(fs.statfsSync(path).type);
+  } catch {
+    return false;
+  }
+}
+
+function filetypeOf(stats, path = null) {
+  if (stats.isFile()) return path !== null && pseudo(path) ? wasi.FILETYPE_UNKNOWN : wasi.FILETYPE_REGULAR_FILE;
   if (stats.isDirectory()) return wasi.FILETYPE_DIRECTORY;
   if (stats.isBlockDevice()) return wasi.FILETYPE_BLOCK_DEVICE;
   if (stats.isSocket()) return wasi.FILETYPE_SOCKET_STREAM;
@@ -77,11 +91,11 @@ const kNotAFolder = { write_bytes: (view, at) => view.setUint8(at, wasi.PREOPENT
 // to its header) leave it, so that a writer after the command goes on after
 // the stream. Both are null where neither can be known (a pipe).
 export class HostFile extends Fd {
-  constructor(descriptor, { readable, writable, appends, position, own }) {
+  constructor(descriptor, { readable, writable, appends, position, own, path }) {
     super();
     const stats = fs.fstatSync(descriptor, { bigint: true });
     this.descriptor = descriptor;
-    this.filetype = filetypeOf(stats);
+    this.filetype = filetypeOf(stats, path);
     this.terminal = this.filetype === wasi.FILETYPE_CHARACTER_DEVICE && tty.isatty(descriptor);
     this.seekable = position !== null && (stats.isFile() || stats.isBlockDevice());
     Object.assign(this, { readable, writable, appends, own });
@@ -271,7 +285,7 @@ export class HostRoot extends Fd {
     let descriptor = -1;
     try {
       descriptor = uninterrupted(() => fs.openSync(host, flags, 0o666));
-      const fd_obj = new HostFile(descriptor, { readable, writable, appends, position: 0, own: true });
+      const fd_obj = new HostFile(descriptor, { readable, writable, appends, position: 0, own: true, path: host });
       return { ret: wasi.ERRNO_SUCCESS, fd_obj };
     } catch (error) {
       if (descriptor >= 0) fs.closeSync(descriptor);
@@ -344,6 +358,7 @@ export function hostDescriptors() {
         appends: info !== null && (info.flags & kAppendFlag) !== 0,
         position: info?.position ?? null,
         own: false,
+        path: info === null ? null : `/proc/self/fd/${descriptor}`,
       });
     } catch { /* closed, or closed since it was listed */ }
   }

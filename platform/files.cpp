@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include <cerrno>
+
 #include "platform/stream_io.h"
 
 #if defined(_WIN32)
@@ -12,11 +14,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#endif
+#if defined(WAV2IMA_HAVE_LINUX_MAGIC)
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #endif
 
 namespace wav2ima {
@@ -35,8 +40,8 @@ enum FileKind { kOtherKind, kDirectory, kRegular };
 struct FileStatus {
   FileKind kind;
   std::int64_t length;
-  // False for a file that says it is empty and yet holds bytes.
-  bool length_true;
+  // False where the file system makes the bytes as they are read.
+  bool length_vouched;
   FileIdentity identity;
 };
 
@@ -74,7 +79,7 @@ bool status_of(int fd, FileStatus& status) {
   const auto type = stat_result.st_mode & _S_IFMT;
   status.kind = type == _S_IFDIR ? kDirectory : type == _S_IFREG ? kRegular : kOtherKind;
   status.length = stat_result.st_size;
-  status.length_true = true;
+  status.length_vouched = true;
   status.identity = FileIdentity{};
   identify(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), status.identity);
   status.identity.stored = status.kind == kRegular;
@@ -88,26 +93,40 @@ bool appends(std::FILE* /*stream*/) {
   return false;
 }
 
-// POSIX systems and WASI: device and inode, the append flag, and files that
-// say they are empty.
+// POSIX systems and WASI: device and inode, the append flag, and the file
+// systems that vouch for no length.
 #else
 
 namespace {
 
 constexpr const char* kNullDevice = "/dev/null";
 constexpr int kNullFlags = O_RDWR;
-constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_CLOEXEC;
+// Never the program's controlling terminal, whatever the output is.
+constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY;
 constexpr int kOutputMode = 0666;
 
 int truncate_fd(int fd) {
   return ftruncate(fd, 0);
 }
 
-// procfs and sysfs give their files a length of 0 and make the bytes as they
-// are read: one byte read at offset 0, leaving the position alone, tells.
-bool says_empty_but_holds_bytes(int fd, const struct stat& stat_result) {
-  unsigned char byte = 0;
-  return S_ISREG(stat_result.st_mode) && stat_result.st_size == 0 && pread(fd, &byte, 1, 0) == 1;
+// The file systems that make a file's bytes as they are read and say a
+// length they do not hold (0, or 4096 for every sysfs attribute), told by
+// the file system, so that no byte is read to find out (a read of
+// /proc/kmsg consumes what it reads). Where the build finds no way to ask
+// (WASI: the host reports such a file as no regular one), every regular
+// file's length holds.
+bool file_system_vouches_for_length(int fd) {
+#if defined(WAV2IMA_HAVE_LINUX_MAGIC)
+  struct statfs file_system;
+  if (fstatfs(fd, &file_system) != 0) return true;
+  for (const auto magic : {PROC_SUPER_MAGIC, SYSFS_MAGIC, DEBUGFS_MAGIC, TRACEFS_MAGIC,
+                           SECURITYFS_MAGIC, CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC}) {
+    if (file_system.f_type == static_cast<decltype(file_system.f_type)>(magic)) return false;
+  }
+#else
+  (void)fd;
+#endif
+  return true;
 }
 
 bool status_of(int fd, FileStatus& status) {
@@ -117,7 +136,7 @@ bool status_of(int fd, FileStatus& status) {
                 : S_ISREG(stat_result.st_mode) ? kRegular
                                                : kOtherKind;
   status.length = stat_result.st_size;
-  status.length_true = !says_empty_but_holds_bytes(fd, stat_result);
+  status.length_vouched = status.kind != kRegular || file_system_vouches_for_length(fd);
   status.identity =
       FileIdentity{true, S_ISREG(stat_result.st_mode) || S_ISBLK(stat_result.st_mode),
                    isatty(fd) != 0, static_cast<unsigned long long>(stat_result.st_dev),
@@ -135,18 +154,23 @@ bool appends(std::FILE* stream) {
 #endif
 
 // The names of descriptors. POSIX and WASI: the names bash and gawk read,
-// each the descriptor it names (on WASI, as the host gave it). Windows has
-// no such names: every name is a file's.
+// each the descriptor it names (on WASI, as the host gave it), used as it is
+// without a copy, which costs no descriptor. Windows has no such names:
+// every name is a file's.
 #if defined(_WIN32)
+
+namespace {
 
 int descriptor_named(const char* /*name*/) {
   return -1;
 }
 
-namespace {
+bool held(int /*fd*/) {
+  return false;
+}
 
-std::FILE* open_named(const char* name, const char* mode) {
-  return name != nullptr ? std::fopen(name, mode) : nullptr;
+std::FILE* stream_of_descriptor(int /*fd*/, const char* /*mode*/) {
+  return nullptr;
 }
 
 bool reachable(const char* /*name*/) {
@@ -183,57 +207,6 @@ bool parse_descriptor(const char* digits, int& fd) {
   return true;
 }
 
-bool open_for(int fd, const char* mode) {
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0) return false;
-  const int access = flags & O_ACCMODE;
-  return access == O_RDWR || access == (mode[0] == 'r' ? O_RDONLY : O_WRONLY);
-}
-
-#if defined(__wasi__)
-
-// WASI has no dup: a stream over the descriptor itself, which the host keeps
-// open when the program closes its number. (POSIX takes a copy.)
-std::FILE* stream_of_descriptor(int fd, const char* mode) {
-  return open_for(fd, mode) ? fdopen(fd, mode) : nullptr;
-}
-
-#else
-
-// A stream over a copy of the descriptor: the copy shares the file's
-// position and mode with the one the program was given, and closing it
-// leaves that one open. nullptr when the descriptor is not open in the
-// direction of `mode`. (WASI uses the descriptor itself.)
-std::FILE* stream_of_descriptor(int fd, const char* mode) {
-  if (!open_for(fd, mode)) return nullptr;
-  const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return nullptr;
-  std::FILE* stream = fdopen(copy, mode);
-  if (stream == nullptr) (void)close(copy);
-  return stream;
-}
-
-#endif
-
-// False for a name the program cannot reach on its own (WASI without a
-// working directory); the kernel decides everything else.
-bool reachable(const char* name) {
-#if defined(__wasi__)
-  return !(no_working_directory && name[0] != '/');
-#else
-  (void)name;
-  return true;
-#endif
-}
-
-std::FILE* open_named(const char* name, const char* mode) {
-  const int given = descriptor_named(name);
-  if (given >= 0) return stream_of_descriptor(given, mode);
-  return name != nullptr && reachable(name) ? std::fopen(name, mode) : nullptr;
-}
-
-}  // namespace
-
 int descriptor_named(const char* name) {
   if (name == nullptr) return -1;
   const char* const standard[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
@@ -247,6 +220,36 @@ int descriptor_named(const char* name) {
   }
   return -1;
 }
+
+bool held(int fd) {
+  return fcntl(fd, F_GETFL) >= 0;
+}
+
+// A stream over the descriptor itself, when it is open in the direction of
+// `mode`.
+std::FILE* stream_of_descriptor(int fd, const char* mode) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return nullptr;
+  const int access = flags & O_ACCMODE;
+  if (access != O_RDWR && access != (mode[0] == 'r' ? O_RDONLY : O_WRONLY)) {
+    errno = EBADF;
+    return nullptr;
+  }
+  return fdopen(fd, mode);
+}
+
+// False for a name the program cannot reach on its own (WASI without a
+// working directory); the kernel decides everything else.
+bool reachable(const char* name) {
+#if defined(__wasi__)
+  return !(no_working_directory && name[0] != '/');
+#else
+  (void)name;
+  return true;
+#endif
+}
+
+}  // namespace
 
 #endif
 
@@ -268,6 +271,11 @@ bool status_of(std::FILE* stream, FileStatus& status) {
 
 }  // namespace
 
+FileName take_name(const char* name) {
+  const int descriptor = descriptor_named(name);
+  return FileName{name, descriptor, descriptor >= 0 && held(descriptor)};
+}
+
 void prepare_process() {
   // Each open takes the lowest free number: while that is a standard one, it
   // was closed and now holds the null device.
@@ -287,29 +295,43 @@ void prepare_process() {
 #endif
 }
 
-std::FILE* open_input(const char* name) {
-  std::FILE* input = open_named(name, "rb");
+namespace {
+
+std::FILE* failed(int error) {
+  errno = error;
+  return nullptr;
+}
+
+}  // namespace
+
+std::FILE* open_input(const FileName& file) {
+  if (file.descriptor >= 0) {
+    return file.given ? stream_of_descriptor(file.descriptor, "rb") : failed(EBADF);
+  }
+  if (file.name == nullptr || !reachable(file.name)) return failed(ENOENT);
+  std::FILE* input = std::fopen(file.name, "rb");
   FileStatus status;
   if (status_of(input, status) && status.kind == kDirectory) {
     (void)std::fclose(input);
-    return nullptr;
+    return failed(EISDIR);
   }
   return input;
 }
 
-std::FILE* open_output(const char* name) {
-  if (name == nullptr) return nullptr;
-  if (descriptor_named(name) >= 0) return open_named(name, "wb");
-  if (!reachable(name)) return nullptr;
-  const int fd = WAV2IMA_POSIX(open)(name, kOutputFlags, kOutputMode);
+std::FILE* open_output(const FileName& file) {
+  if (file.descriptor >= 0) {
+    return file.given ? stream_of_descriptor(file.descriptor, "wb") : failed(EBADF);
+  }
+  if (file.name == nullptr || !reachable(file.name)) return failed(ENOENT);
+  const int fd = WAV2IMA_POSIX(open)(file.name, kOutputFlags, kOutputMode);
   if (fd < 0) return nullptr;
   std::FILE* output = WAV2IMA_POSIX(fdopen)(fd, "wb");
   if (output == nullptr) (void)WAV2IMA_POSIX(close)(fd);
   return output;
 }
 
-int truncate_output(const char* name, std::FILE* output) {
-  if (descriptor_named(name) >= 0) return 0;
+int truncate_output(const FileName& file, std::FILE* output) {
+  if (file.descriptor >= 0) return 0;
   FileStatus status;
   if (!status_of(output, status)) return -1;
   if (status.kind != kRegular) return 0;
@@ -321,9 +343,9 @@ FileIdentity identity_of(std::FILE* stream) {
   return status_of(stream, status) ? status.identity : FileIdentity{};
 }
 
-FileIdentity identity_of_descriptor(int fd) {
+FileIdentity identity_of(const FileName& file) {
   FileStatus status;
-  return status_of(fd, status) ? status.identity : FileIdentity{};
+  return file.given && status_of(file.descriptor, status) ? status.identity : FileIdentity{};
 }
 
 bool same_file(const FileIdentity& a, const FileIdentity& b) {
@@ -332,7 +354,7 @@ bool same_file(const FileIdentity& a, const FileIdentity& b) {
 
 std::int64_t regular_file_length(std::FILE* stream) {
   FileStatus status;
-  if (!status_of(stream, status) || status.kind != kRegular || !status.length_true) {
+  if (!status_of(stream, status) || status.kind != kRegular || !status.length_vouched) {
     return kLengthUnknown;
   }
   const std::int64_t position = tell_stream(stream);

@@ -8,10 +8,20 @@
 
 namespace wav2ima {
 
-// Writes `size` bytes of `text` in one write on the stream's descriptor, past
-// the stream's buffer, ignoring failure: a reader that has gone, a full
+struct MessagePiece {
+  const char* text;
+  std::size_t size;
+};
+
+// The most pieces one message is written in at once.
+constexpr std::size_t kMaxMessagePieces = 64;
+
+// Writes the `count` pieces (at most kMaxMessagePieces) one after another in
+// one write on the stream's descriptor, past the stream's buffer and
+// without allocating, ignoring failure: a reader that has gone, a full
 // device or a closed descriptor neither stops nor signals the program.
-void write_message(std::FILE* stream, const char* text, std::size_t size);
+// (Windows, which has no gathering write, writes up to 4 KiB at a time.)
+void write_message(std::FILE* stream, const MessagePiece* pieces, std::size_t count);
 
 }  // namespace wav2ima
 

@@ -229,12 +229,12 @@ bool pipes_readable_as_files() {
 std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size) {
   // A file the program was given part-read is read from where it stands,
   // as a pipe is.
-  const bool at_start = tell_stream(input) == 0;
-  std::FILE* stream = at_start ? input : pipe_view(input, size);
+  if (tell_stream(input) == 0) return input;
+  std::FILE* view = pipe_view(input, size);
   // Without a buffer of its own a stream keeps the library's default size,
-  // whatever size is asked for.
-  if (stream != nullptr) (void)std::setvbuf(stream, buffer, _IOFBF, size);
-  return stream;
+  // whatever size is asked for; set before the stream is used at all.
+  if (view != nullptr && view != input) (void)std::setvbuf(view, buffer, _IOFBF, size);
+  return view;
 }
 
 }  // namespace wav2ima

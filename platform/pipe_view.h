@@ -22,12 +22,13 @@
 
 namespace wav2ima {
 
-// Gives the buffer `buffer` of `size` bytes to a stream reading the input's
-// bytes from its current position, taken as offset 0. An input that stands at
-// offset 0 and can seek is that stream itself. Any other input (a pipe, or a
-// file the program was given part-read) gets a new stream that takes it over
-// (closing the new stream closes the input too). Returns nullptr when no such
-// stream can be made; the input is then left open and untouched.
+// A stream reading the input's bytes from its current position, taken as
+// offset 0. An input that stands at offset 0 and can seek is that stream
+// itself. Any other input (a pipe, or a file the program was given
+// part-read) gets a new stream with the buffer `buffer` of `size` bytes,
+// which takes the input over (closing the new stream closes the input too).
+// Returns nullptr when no such stream can be made (its memory cannot be
+// had); the input is then left open and untouched.
 std::FILE* seekable_input(std::FILE* input, char* buffer, std::size_t size);
 
 // True where the C library lets the view be made; elsewhere (Windows) a pipe

@@ -35,10 +35,10 @@ mutations=(
   'app/driver.cpp@@return {kept_apart(stdout, input, output) ? stdout : failure, failure};@@return {kept_apart(stdout, input, output) ? stdout : stderr, failure};'
   'app/driver.cpp@@return file.terminal || (@@return ('
   'app/driver.cpp@@message_streams(FileIdentity{}, named_output)@@message_streams(FileIdentity{}, FileIdentity{})'
-  'platform/files.cpp@@  if (descriptor_named(name) >= 0) return 0;@@'
+  'platform/files.cpp@@  if (file.descriptor >= 0) return 0;@@'
   'platform/messages.cpp@@const bool ignored = sigaction(SIGPIPE, &ignore, &previous) == 0;@@const bool ignored = false;'
   'platform/files.cpp@@return position < status.length ? status.length - position : 0;@@return status.length;'
-  'platform/pipe_view.cpp@@const bool at_start = tell_stream(input) == 0;@@const bool at_start = tell_stream(input) >= 0;'
+  'platform/pipe_view.cpp@@if (tell_stream(input) == 0) return input;@@if (tell_stream(input) >= 0) return input;'
   'wave/ima_to_wave.cpp@@output_appends ? -1 : tell_stream(output)@@tell_stream(output)'
   'app/driver.cpp@@(input_file.stored && same_file(input_file, output_file))@@false'
   'app/driver.cpp@@(input_file.stored && same_file@@(same_file'
@@ -46,6 +46,10 @@ mutations=(
   'platform/files.cpp@@*digits == '"'"'\0'"'"' || (digits[0]@@*digits == '"'"'\0'"'"' && (digits[0]'
   'platform/files.cpp@@status_of(input, status) && status.kind == kDirectory@@status_of(input, status) && false'
   'platform/pipe_view.cpp@@return kBlockBuffers * buffer_size + buffer_size + kLookBack;@@return kBlockBuffers * buffer_size + kLookBack;'
+  'platform/files.cpp@@descriptor >= 0 && held(descriptor)};@@descriptor >= 0};'
+  'platform/files.cpp@@status.kind != kRegular || file_system_vouches_for_length(fd);@@true;'
+  'app/driver.cpp@@return terminal && (byte < 0x20 || byte == 0x7F);@@return false;'
+  'wave/wave_summary.cpp@@summary.frames += static_cast<std::uint64_t>(taken / kBytesPerFrame);@@summary.frames += static_cast<std::uint64_t>(taken);'
 )
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wav2ima-mutants-XXXXXX")

@@ -67,8 +67,8 @@ TEST(PipeInput, ServesTheWalksMovesAsAFileWould) {
     for (int i = 0; i < 300; ++i) {
       unsigned char got[16];
       ASSERT_EQ(std::fread(got, 1, sizeof got, input), sizeof got);
-      ASSERT_EQ(Bytes(got, got + 16), Bytes(bytes.begin() + offset, bytes.begin() + offset + 16))
-          << "at " << offset;
+      const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(offset);
+      ASSERT_EQ(Bytes(got, got + 16), Bytes(at, at + 16)) << "at " << offset;
       offset += 1 + i % 16;
       ASSERT_EQ(seek_stream(input, offset, SEEK_SET), 0);
     }

@@ -101,10 +101,22 @@ TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
   const RunOptions gone{.stdout_channel = Channel::kPipeWithoutReader};
   const RunOptions one_socket{.stdin_from = "in.wav", .stdin_channel = Channel::kOneSocket};
   const RunOptions size_limit{.file_size_limit = 1000};
+  // A streaming writer's header (RIFF size 36, data size 0), then no more
+  // input: a connection reset, or a pause on a non-blocking pipe.
+  const RunOptions reset{.stdin_from = "streaming.wav",
+                         .stdin_channel = Channel::kSocketThatResets};
+  const RunOptions paused{.stdin_from = "streaming.wav",
+                          .stdin_channel = Channel::kNonBlockingPipeThatPauses};
+  const RunOptions paused_mid_file{.stdin_from = "cut.wav",
+                                   .stdin_channel = Channel::kNonBlockingPipeThatPauses};
+  const RunOptions pipes{.stdin_from = "in.wav", .stdout_channel = Channel::kPipe};
   const Bytes long_stream(300, 0x7F);
   const Bytes long_samples = decoded_samples(long_stream);
   const Bytes held = Bytes(long_samples.begin(), long_samples.begin() + 956);
   const Bytes ostype = text("Linux\n");
+  // sysfs says 4096 bytes for every attribute.
+  const std::string sysfs = "/sys/kernel/mm/transparent_hugepage/enabled";
+  const Bytes sysfs_bytes = file_exists(sysfs) ? read_file(sysfs) : Bytes{};
   const std::string skip4 = "dd bs=4 count=1 of=/dev/null 2>/dev/null; ";
   struct Row {
     const char* name;
@@ -190,9 +202,64 @@ TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
        "o.wav", wav_header(36 + 956, 956) + held, "converting long.ima\n", &size_limit},
       {"a length of 0 that holds bytes", "$I /proc/sys/kernel/ostype /dev/stdout | cat > f", 0,
        "converting /proc/sys/kernel/ostype\n", "f", unknown_header + decoded_samples(ostype)},
+      {"a length of 4096 that holds fewer bytes", "$I " + sysfs + " /dev/stdout | cat > f", 0,
+       "converting " + sysfs + "\n", "f", unknown_header + decoded_samples(sysfs_bytes)},
       {"an empty input to a pipe", ": > e.ima; $I e.ima /dev/stdout | cat > f", 0,
        "converting e.ima\n", "f", wav_header(36, 0)},
       {"a descriptor not given", "$W in.wav /dev/fd/7", 1, "can not open /dev/fd/7\n", "", {}},
+      {"a descriptor closed when the program started, stdin a socket",
+       "exec 3>&-; exec $W /dev/stdin /dev/fd/3",
+       1,
+       "can not open /dev/fd/3\n",
+       "",
+       {},
+       "",
+       &one_socket},
+      {"a closed standard output is no descriptor given",
+       "$W in.wav /dev/stdout >&-",
+       1,
+       "can not open /dev/stdout\n",
+       "",
+       {},
+       "",
+       nullptr,
+       "node opens the null device on a closed standard descriptor before the runner starts"},
+      {"a closed standard input is no descriptor given",
+       "$W /dev/stdin o.ima <&-",
+       1,
+       "can not open /dev/stdin\n",
+       "",
+       {},
+       "",
+       nullptr,
+       "node opens the null device on a closed standard descriptor before the runner starts"},
+      {"a reset after a streaming header",
+       "$W /dev/stdin o.ima",
+       1,
+       "convert error\n",
+       "o.ima",
+       {},
+       pipe_said,
+       &reset},
+      {"a pause on a non-blocking pipe after a streaming header",
+       "$W /dev/stdin o.ima",
+       1,
+       "convert error\n",
+       "o.ima",
+       {},
+       pipe_said,
+       &paused},
+      {"a pause on a non-blocking pipe: the frames before it kept", "$W /dev/stdin o.ima", 1,
+       "convert error\n", "o.ima", kFour7F, pipe_said, &paused_mid_file},
+      {"four descriptors at most: names cost none", "ulimit -n 4; exec $W /dev/stdin /dev/stdout",
+       0, pipe_said, "", kFour7F, "", &pipes, "node needs more than four descriptors"},
+      {"control characters in a name: raw into a file",
+       "n=$(printf 'a\\033]0;t\\007.wav'); $W \"$n\" o.ima 2> e", 1, "", "e",
+       text("can not open a\033]0;t\007.wav\n")},
+      {"control characters in a name: '?' on a terminal",
+       "n=$(printf 'a\\033]0;t\\007.wav'); export n; "
+       "script -qec \"$W \\\"\\$n\\\" o.ima\" /dev/null < /dev/null > t",
+       1, "", "t", text("can not open a?]0;t?.wav\r\n")},
       {"a deleted working directory: relative names",
        "mkdir d && cd d && rmdir ../d && $W in.wav o.ima",
        1,
@@ -220,6 +287,10 @@ TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.not_under_node != nullptr && skipped_under_wasi(row.not_under_node)) continue;
+    if (row.command.find(sysfs) != std::string::npos && sysfs_bytes.empty()) {
+      std::printf("skipped: this system has no %s\n", sysfs.c_str());
+      continue;
+    }
     TempDir dir;
     write_file(dir / "in.wav", example60());
     write_file(dir / "c.wav", example60());
@@ -228,6 +299,8 @@ TEST_F(Pipelines, ShellIdiomsKeepWhatIsThere) {
     write_file(dir / "head.ima", head + kFour7F);
     write_file(dir / "text.txt", text("not audio\n"));
     write_file(dir / "long.ima", long_stream);
+    write_file(dir / "streaming.wav", wav_header(36, 0));
+    write_file(dir / "cut.wav", wav_header(36 + 32, 32) + loud_frames(4));
     // The programs by name, as a user types them.
     const RunResult run =
         run_shell(row.command, dir.path, row.options != nullptr ? *row.options : RunOptions{});
@@ -276,6 +349,45 @@ TEST_F(Pipelines, TheReadmeShapes) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(read_file(dir / row.result), row.want);
   }
+}
+
+// Short of memory, every failure says its message, and an existing output
+// is emptied only once the run has what it needs: at each limit, under the
+// memory the program needs as well as above it, a run either converts or
+// fails with its words and the output as it was. (Sanitizers reserve more
+// address space than any such limit, and an emulator's own memory counts.)
+TEST_F(Pipelines, ShortOfMemoryEveryFailureSaysItsWords) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limits tried";
+#endif
+  if (!std::string(WAV2IMA_EMULATOR).empty()) GTEST_SKIP() << "an emulator's memory counts too";
+  TempDir dir;
+  write_file(dir / "in.wav", example60());
+  const Bytes old_output(100, 0x55);
+  int converted = 0;
+  for (int kib = 1000; kib <= 12000; kib += 50) {
+    SCOPED_TRACE(kib);
+    write_file(dir / "o.ima", old_output);
+    const std::string limit = "ulimit -v " + std::to_string(kib) + "; ";
+    const RunResult missing = run_shell(limit + "exec $W missing.wav o.ima", dir.path);
+    const RunResult piped =
+        run_shell(limit + "exec $W /dev/stdin o.ima", dir.path, {.stdin_from = "in.wav"});
+    // 127: the program could not even start (its loader got no memory).
+    // Short of memory for the stream itself, the name is not to blame.
+    if (missing.status != 127) {
+      EXPECT_EQ(missing.status, 1);
+      EXPECT_TRUE(missing.err == "can not open missing.wav\n" || missing.err == "convert error\n")
+          << missing.err;
+    }
+    if (piped.status == 0) {
+      ++converted;
+      EXPECT_EQ(read_file(dir / "o.ima"), kFour7F);
+    } else if (piped.status == 1) {
+      EXPECT_EQ(piped.err, "convert error\n");
+      EXPECT_EQ(read_file(dir / "o.ima"), old_output);
+    }
+  }
+  EXPECT_GT(converted, 0) << "no limit let the program convert: the sweep misses its range";
 }
 
 // The announcement is out before the input is read: a converter waiting for

@@ -98,11 +98,14 @@ int run_and_wait(const std::vector<std::string>& words, const std::string& cwd,
 // A process that copies `from` to `to` until the end, as `cat` would: the
 // other side of a pipe the program under test reads or writes. It closes
 // the pipe's other end, so that it sees the end of the pipe or a reader gone.
-pid_t start_copier(int from, int to, int other_end) {
+// With `wait_on` (>= 0), it then waits until that pipe ends (the program
+// holds its other end, `wait_end`, until it exits) before its own closes.
+pid_t start_copier(int from, int to, int other_end, int wait_on = -1, int wait_end = -1) {
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
     (void)close(other_end);
+    if (wait_end >= 0) (void)close(wait_end);
     char buffer[65536];
     for (ssize_t got; (got = read(from, buffer, sizeof buffer)) > 0;) {
       for (ssize_t put = 0; put < got;) {
@@ -110,6 +113,9 @@ pid_t start_copier(int from, int to, int other_end) {
         if (n <= 0) _exit(1);
         put += n;
       }
+    }
+    char ignored = 0;
+    while (wait_on >= 0 && read(wait_on, &ignored, 1) > 0) {
     }
     // On a socket, the reader at the other end sees the end of its input
     // while it can still write back.
@@ -119,11 +125,25 @@ pid_t start_copier(int from, int to, int other_end) {
   return pid;
 }
 
+// Descriptors from 3 below this are closed in the program's process.
+constexpr int kDescriptorsClosed = 1024;
+
 // ends[0] is read from and ends[1] written to, as for a pipe.
 void open_channel(Channel channel, int ends[2]) {
-  const bool socket = channel == Channel::kSocket || channel == Channel::kOneSocket;
-  if ((socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends)) != 0) {
+  const bool socket = channel == Channel::kSocket || channel == Channel::kOneSocket ||
+                      channel == Channel::kSocketThatResets;
+  // Close-on-exec: the program gets its own ends as 0 to 2 and no others.
+  if ((socket ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends)
+              : pipe2(ends, O_CLOEXEC)) != 0) {
     throw std::runtime_error("pipe");
+  }
+  // A byte the copier never reads: a Unix socket closed with unread bytes
+  // resets its peer, which reads what was sent, then ECONNRESET.
+  if (channel == Channel::kSocketThatResets && write(ends[0], "x", 1) != 1) {
+    throw std::runtime_error("write");
+  }
+  if (channel == Channel::kNonBlockingPipeThatPauses && fcntl(ends[0], F_SETFL, O_NONBLOCK) != 0) {
+    throw std::runtime_error("fcntl");
   }
 }
 
@@ -136,18 +156,23 @@ int run_and_wait(std::vector<std::string> words, const std::string& cwd, const R
 
   std::vector<pid_t> copiers;
   int in = -1;
-  int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // Held by the program until it exits, for a copier that pauses till then.
+  int running[2] = {-1, -1};
   if (!options.stdin_from.empty()) {
-    const int file = open((cwd + "/" + options.stdin_from).c_str(), O_RDONLY);
+    const int file = open((cwd + "/" + options.stdin_from).c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0) throw std::runtime_error("open " + options.stdin_from);
     int ends[2];
     open_channel(options.stdin_channel, ends);
-    copiers.push_back(start_copier(file, ends[1], ends[0]));
+    const bool pauses = options.stdin_channel == Channel::kNonBlockingPipeThatPauses;
+    if (pauses && pipe(running) != 0) throw std::runtime_error("pipe");
+    copiers.push_back(start_copier(file, ends[1], ends[0], running[0], running[1]));
+    if (pauses) (void)close(running[0]);
     (void)close(file);
     if (options.stdin_channel == Channel::kOneSocket) {
       copiers.push_back(start_copier(ends[1], out, ends[0]));
       (void)close(out);
-      out = dup(ends[0]);
+      out = fcntl(ends[0], F_DUPFD_CLOEXEC, 0);
     }
     (void)close(ends[1]);
     in = ends[0];
@@ -162,7 +187,7 @@ int run_and_wait(std::vector<std::string> words, const std::string& cwd, const R
     (void)close(out);
     out = ends[1];
   }
-  const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
 
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
@@ -170,6 +195,11 @@ int run_and_wait(std::vector<std::string> words, const std::string& cwd, const R
     if (out < 0 || err < 0 || chdir(cwd.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         (in >= 0 && dup2(in, 0) < 0)) {
       _exit(127);
+    }
+    // The program gets 0 to 2 as a shell gives them, and no descriptor the
+    // test runner holds (but the one a pausing copier waits on).
+    for (int fd = 3; fd < kDescriptorsClosed; ++fd) {
+      if (fd != running[1]) (void)close(fd);
     }
     // A writer to a pipe whose reader has gone ends by SIGPIPE unless its
     // parent ignored the signal; the test runner may have.
@@ -184,7 +214,7 @@ int run_and_wait(std::vector<std::string> words, const std::string& cwd, const R
     execv(argv[0], argv.data());
     _exit(127);
   }
-  for (const int fd : {in, out, err}) {
+  for (const int fd : {in, out, err, running[1]}) {
     if (fd >= 0) (void)close(fd);
   }
   int status = 0;

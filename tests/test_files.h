@@ -75,9 +75,14 @@ struct RunResult {
 enum class Channel {
   kFile,
   kPipe,
-  kSocket,            // one end of a socket pair, as node's child processes get
-  kOneSocket,         // standard input only: one socket as both input and output (inetd)
-  kPipeWithoutReader  // its reader has gone before the program starts
+  kSocket,             // one end of a socket pair, as node's child processes get
+  kOneSocket,          // standard input only: one socket as both input and output (inetd)
+  kPipeWithoutReader,  // its reader has gone before the program starts
+  // Standard input only, after the file's bytes: a connection reset
+  // (ECONNRESET), or a non-blocking pipe with nothing more to read until the
+  // program has ended (EAGAIN).
+  kSocketThatResets,
+  kNonBlockingPipeThatPauses
 };
 
 // POSIX only: Windows has no file-size limit per process and names no pipe

@@ -41,8 +41,8 @@ void say_format(const WaveSummary& wave) {
   const double seconds = bytes_per_second > 0 ? static_cast<double>(wave.data_bytes) /
                                                     static_cast<double>(bytes_per_second)
                                               : 0.0;
-  std::printf("bits %u\nchannels %u\nrate %lu\nseconds %.1f\n", wave.bits_per_sample,
-              wave.channels, static_cast<unsigned long>(wave.sample_rate), seconds);
+  std::printf("bits %u\nchannels %u\nrate %lu\nseconds %.1f\n", wave.bits_per_sample, wave.channels,
+              static_cast<unsigned long>(wave.sample_rate), seconds);
 }
 
 // Why the format chunk fails the converter's test, one reason a line;

@@ -31,12 +31,19 @@ bool at_end_of_input(std::FILE* input) {
 // Writers that follow the RIFF format put a 0x00 after an odd-sized body and
 // count it in the RIFF size; others put nothing. An identifier never starts
 // with 0x00, so that byte tells the two apart. True when a pad byte was
-// consumed; any other byte is left for the next header read.
+// consumed; any other byte is left for the next header read, and a read
+// error for the walk to see.
 bool skip_pad_byte(std::FILE* input) {
   const int byte = std::getc(input);
   if (byte == 0) return true;
   if (byte != EOF) (void)std::ungetc(byte, input);
   return false;
+}
+
+// A read that failed is never the end of the input: a reset connection or a
+// pipe with nothing yet to read (EAGAIN) reads as EOF, with the error flag.
+bool read_failed(std::FILE* input) {
+  return std::ferror(input) != 0;
 }
 
 // WAVE_FORMAT_EXTENSIBLE names the real format by a GUID at body bytes
@@ -68,6 +75,7 @@ HeaderRead read_chunk_header(std::FILE* input, unsigned char* header, bool riff_
 }
 
 // True when more bytes follow; the byte looked at is left for the next read.
+// False at the end of the input and on a read error (which read_failed tells).
 bool input_goes_on(std::FILE* input) {
   const int byte = std::getc(input);
   return byte != EOF && std::ungetc(byte, input) != EOF;
@@ -88,7 +96,9 @@ DataBody data_body(std::FILE* input, std::uint32_t size, std::int64_t remaining)
 ChunkEnd handle_chunk(std::FILE* input, const ChunkVisitor& visitor, const unsigned char* header,
                       std::uint32_t size, std::int64_t remaining) {
   if (is_data_chunk(header) != 0) {
-    return visitor.data(visitor.context, input, data_body(input, size, remaining));
+    const DataBody body = data_body(input, size, remaining);
+    if (read_failed(input)) return kChunkFailed;
+    return visitor.data(visitor.context, input, body);
   }
   if (is_format_chunk(header) != 0) return visitor.format(visitor.context, input, size);
   // untrusted size: the offset cannot overflow, as every chunk takes its
@@ -179,6 +189,7 @@ int walk_wave(std::FILE* input, const ChunkVisitor& visitor) {
         remaining -= 1;
         continue;
       }
+      if (read_failed(input)) return -1;
     }
     unsigned char header[kChunkHeaderSize];
     const HeaderRead read = read_chunk_header(input, header, riff_size_unknown);
@@ -195,7 +206,7 @@ int walk_wave(std::FILE* input, const ChunkVisitor& visitor) {
     if (end == kInputEnded) return 0;
     pad_may_follow = size % 2 != 0;
   }
-  return 0;
+  return read_failed(input) ? -1 : 0;
 }
 
 int convert_file(std::FILE* output, std::FILE* input) {
