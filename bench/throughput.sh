@@ -66,8 +66,8 @@ if [ -n "${BASELINE:-}" ]; then
 fi
 
 if [ -n "${WASI:-}" ]; then
-  # node's WASI sees the working directory alone: the files go by their names in it.
-  run_wasi="env -C '$work' node '$PWD/tools/wasi-run.mjs'"
+  # The package's command runner, as the WASI build makes it.
+  run_wasi="env -C '$work' node '$PWD/$WASI/wasi-run.mjs'"
   command[wasi]="$run_wasi '$PWD/$WASI/wav2ima.wasm' in.wav wasi.ima"
   command[wasi-ima2wav]="$run_wasi '$PWD/$WASI/ima2wav.wasm' wav2ima.ima wasi-ima2wav.wav"
   tools+=(wasi)
