@@ -37,7 +37,7 @@ inline void put_frame(unsigned char* at, std::uint32_t frame) {
 // line and called once a block: a WebAssembly engine optimises a function
 // between its calls, never during one.
 [[gnu::noinline]] void decode_block(const unsigned char* codes, unsigned char* frames,
-                                    std::size_t count, EncoderState& state) {
+                                    std::size_t count, DecoderState& state) {
   // The state lives in locals: stores into the frame block could alias it.
   std::int32_t left_predictor = state.predictor[0];
   std::int32_t right_predictor = state.predictor[1];
@@ -48,12 +48,12 @@ inline void put_frame(unsigned char* at, std::uint32_t frame) {
     apply_code(codes[i] & kCodeMask, right_predictor, right_index);
     put_frame(frames + kBytesPerFrame * i, frame_of(left_predictor, right_predictor));
   }
-  state = EncoderState{{left_predictor, right_predictor}, {left_index, right_index}};
+  state = DecoderState{{left_predictor, right_predictor}, {left_index, right_index}};
 }
 
 }  // namespace
 
-int decode_stream(std::FILE* output, std::FILE* input, EncoderState& state,
+int decode_stream(std::FILE* output, std::FILE* input, DecoderState& state,
                   std::uint64_t& decoded) {
   decoded = 0;
   for (std::size_t got = kBlockBytes; got == kBlockBytes;) {

@@ -1,43 +1,17 @@
-// IMA ADPCM stream encoder: 16-bit stereo PCM in, one 4-bit code per sample out.
-//
-// Input frame (interleaved, little-endian, two's complement):
-//
-//   byte   0        1        2        3
-//        +--------+--------+--------+--------+
-//        | L low  | L high | R low  | R high |
-//        +--------+--------+--------+--------+
-//
-// Output byte, one per frame, no header, no trailer:
-//
-//   bit    7   6   5   4   3   2   1   0
-//        +---+---+---+---+---+---+---+---+
-//        |   left code   |  right code   |
-//        +---+---+---+---+---+---+---+---+
-//
-//   code bit 3: sign (set = predictor moves down); bits 2..0: magnitude 0..7.
-//   Code 8 (sign set, magnitude 0) is valid and distinct from code 0.
-//
-// A reader gets the samples back by starting both channels at predictor 0 and
-// step index 0 and applying each code in stream order; state runs across the
-// whole stream, whatever data chunks the frames came from.
+// IMA ADPCM stream encoder: 16-bit stereo PCM frames in, one stream byte of
+// two 4-bit codes per frame out (both layouts in adpcm/stream_format.h). The
+// state is one process-wide record, reset once and carried across every data
+// chunk of a file.
 #ifndef WAV2IMA_ADPCM_ENCODER_H
 #define WAV2IMA_ADPCM_ENCODER_H
 
 #include <cstdint>
 #include <cstdio>
 
+#include "adpcm/stream_format.h"
+
 namespace wav2ima {
 
-constexpr int kChannels = 2;
-constexpr int kBytesPerSample = 2;
-constexpr int kBytesPerFrame = kChannels * kBytesPerSample;
-constexpr std::int32_t kStepIndexMax = 88;
-constexpr std::int32_t kSampleMin = -32768;
-constexpr std::int32_t kSampleMax = 32767;
-constexpr int kCodeBits = 4;
-constexpr int kCodeMask = (1 << kCodeBits) - 1;
-
-// Channel 0 is left (first sample of a frame), channel 1 right.
 // Invariants: predictor in kSampleMin..kSampleMax, step_index in 0..kStepIndexMax.
 struct EncoderState {
   std::int32_t predictor[kChannels];

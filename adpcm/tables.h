@@ -8,13 +8,11 @@
 #include <array>
 #include <cstdint>
 
-#include "adpcm/encoder.h"
+#include "adpcm/stream_format.h"
 
 namespace wav2ima {
 
-constexpr int kCodes = 16;
-constexpr int kSignBit = 8;
-constexpr int kMagnitudeBits = 7;
+constexpr int kCodes = 1 << kCodeBits;
 
 // Step size for each step index 0..kStepIndexMax.
 inline constexpr std::int32_t kStepTable[kStepIndexMax + 1] = {

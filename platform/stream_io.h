@@ -7,46 +7,20 @@
 #include <cstdint>
 #include <cstdio>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <sys/types.h>
-#include <unistd.h>
-#endif
-
 namespace wav2ima {
 
 // 0 on success, -1 on failure. POSIX gets 64-bit offsets from
 // _FILE_OFFSET_BITS=64, which every target of the build sets; Windows has
 // calls of its own for them.
-inline int seek_stream(std::FILE* stream, std::int64_t offset, int whence) {
-#if defined(_WIN32)
-  return _fseeki64(stream, offset, whence) == 0 ? 0 : -1;
-#else
-  static_assert(sizeof(off_t) == sizeof(std::int64_t), "needs _FILE_OFFSET_BITS=64");
-  return fseeko(stream, static_cast<off_t>(offset), whence) == 0 ? 0 : -1;
-#endif
-}
+int seek_stream(std::FILE* stream, std::int64_t offset, int whence);
 
 // The current offset, or -1 when the stream cannot tell it.
-inline std::int64_t tell_stream(std::FILE* stream) {
-#if defined(_WIN32)
-  return _ftelli64(stream);
-#else
-  return ftello(stream);
-#endif
-}
+std::int64_t tell_stream(std::FILE* stream);
 
 // Where the writes that reached the stream's file end: the descriptor's own
 // offset, which bytes still in the stream's buffer, or lost with a write that
 // failed, have not moved. -1 when the file cannot tell (a pipe).
-inline std::int64_t written_end(std::FILE* stream) {
-#if defined(_WIN32)
-  return _lseeki64(_fileno(stream), 0, SEEK_CUR);
-#else
-  return lseek(fileno(stream), 0, SEEK_CUR);
-#endif
-}
+std::int64_t written_end(std::FILE* stream);
 
 }  // namespace wav2ima
 

@@ -29,10 +29,6 @@ struct Pipe {
 };
 Pipe open_pipe();
 
-// The SHA-256 of `bytes` in lower-case hex, as sha256sum prints it: pins a
-// whole file in a line.
-std::string sha256(const Bytes& bytes);
-
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);
 // True when the name exists, also as a link to nothing.

@@ -2,17 +2,12 @@
 
 #include <cstring>
 
-#include "adpcm/encoder.h"
-#include "wave/chunk_walk.h"
+#include "wave/wave_format.h"
 
 namespace wav2ima {
 
 namespace {
 
-constexpr std::uint32_t kFormatBodySize = 16;
-constexpr std::uint16_t kFormatPcm = 1;
-constexpr std::uint32_t kSampleRate = 44100;
-constexpr std::uint16_t kBitsPerSample = 16;
 // Header bytes after the RIFF size field that the RIFF size counts.
 constexpr std::uint32_t kRiffSizeOverhead = kCanonicalHeaderSize - kRiffHeaderSize;
 
@@ -43,18 +38,18 @@ int write_canonical_header(std::FILE* output, std::uint64_t data_size) {
   const std::uint32_t riff_field = fits ? data_field + kRiffSizeOverhead : kSizeUnknown;
 
   unsigned char header[kCanonicalHeaderSize];
-  unsigned char* at = put_tag(header, "RIFF");
+  unsigned char* at = put_tag(header, kRiffTag);
   at = put_le32(at, riff_field);
-  at = put_tag(at, "WAVE");
-  at = put_tag(at, "fmt ");
-  at = put_le32(at, kFormatBodySize);
+  at = put_tag(at, kWaveTag);
+  at = put_tag(at, kFormatChunkId);
+  at = put_le32(at, kFormatBytesRead);
   at = put_le16(at, kFormatPcm);
   at = put_le16(at, kChannels);
   at = put_le32(at, kSampleRate);
-  at = put_le32(at, kSampleRate * kBytesPerFrame);  // bytes per second
+  at = put_le32(at, kByteRate);
   at = put_le16(at, kBytesPerFrame);
   at = put_le16(at, kBitsPerSample);
-  at = put_tag(at, "data");
+  at = put_tag(at, kDataChunkId);
   put_le32(at, data_field);
   return std::fwrite(header, 1, sizeof header, output) == sizeof header ? 0 : -1;
 }

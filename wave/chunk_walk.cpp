@@ -10,6 +10,10 @@ namespace wav2ima {
 
 namespace {
 
+std::uint16_t read_le16(const unsigned char* bytes) {
+  return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
 bool tag_is(const unsigned char* bytes, const char (&tag)[kTagSize + 1]) {
   return std::memcmp(bytes, tag, kTagSize) == 0;
 }
@@ -46,13 +50,6 @@ bool read_failed(std::FILE* input) {
   return std::ferror(input) != 0;
 }
 
-// WAVE_FORMAT_EXTENSIBLE names the real format by a GUID at body bytes
-// 24-39; these are PCM's bytes as stored.
-constexpr std::uint32_t kExtensibleFormatSize = 40;
-constexpr int kSubformatOffset = 24;
-constexpr unsigned char kPcmSubformat[] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                           0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
 // Reads the rest of an extensible format's first 40 bytes into `body`, which
 // holds the first 16. True when the body has them all and names PCM.
 bool is_pcm_subformat(std::FILE* input, std::uint32_t size, unsigned char* body) {
@@ -60,7 +57,7 @@ bool is_pcm_subformat(std::FILE* input, std::uint32_t size, unsigned char* body)
   if (!read_exactly(input, body + kFormatBytesRead, kExtensibleFormatSize - kFormatBytesRead)) {
     return false;
   }
-  return std::memcmp(body + kSubformatOffset, kPcmSubformat, sizeof kPcmSubformat) == 0;
+  return std::memcmp(body + kSubformatAt, kPcmSubformat, sizeof kPcmSubformat) == 0;
 }
 
 enum HeaderRead { kHeaderRead, kCleanEnd, kHeaderFailed };
@@ -135,23 +132,23 @@ std::uint32_t read_le32(const unsigned char* bytes) {
 }
 
 int is_format_chunk(const unsigned char* header) {
-  return tag_is(header, "fmt ") ? 1 : 0;
+  return tag_is(header, kFormatChunkId) ? 1 : 0;
 }
 
 int is_data_chunk(const unsigned char* header) {
-  return tag_is(header, "data") ? 1 : 0;
+  return tag_is(header, kDataChunkId) ? 1 : 0;
 }
 
 int read_riff_header(std::FILE* input, std::uint32_t& riff_size) {
   unsigned char header[kRiffHeaderSize];
-  if (!read_exactly(input, header, sizeof header) || !tag_is(header, "RIFF")) return -1;
+  if (!read_exactly(input, header, sizeof header) || !tag_is(header, kRiffTag)) return -1;
   riff_size = read_le32(header + kTagSize);
   return 0;
 }
 
 int read_wave_tag(std::FILE* input) {
   unsigned char tag[kTagSize];
-  return read_exactly(input, tag, sizeof tag) && tag_is(tag, "WAVE") ? 0 : -1;
+  return read_exactly(input, tag, sizeof tag) && tag_is(tag, kWaveTag) ? 0 : -1;
 }
 
 int check_format_chunk(std::FILE* input, std::uint32_t size) {
@@ -160,13 +157,12 @@ int check_format_chunk(std::FILE* input, std::uint32_t size) {
   if (entry < 0 || entry > std::numeric_limits<std::int64_t>::max() - size) return -1;
   unsigned char body[kExtensibleFormatSize];
   if (!read_exactly(input, body, kFormatBytesRead)) return -1;
-  const bool extensible = body[0] == 0xFE && body[1] == 0xFF;
+  const bool extensible = read_le16(body + kFormatTagAt) == kFormatExtensible;
   if (extensible && !is_pcm_subformat(input, size, body)) return -1;
-  const bool pcm = body[0] == 1 || extensible;
-  const bool stereo = body[2] == 2;
-  const bool rate_44100 = body[4] == 0x44 && body[5] == 0xAC;
-  const bool bytes_per_second_176400 = body[10] == 2;
-  if (!pcm || !stereo || !rate_44100 || !bytes_per_second_176400) return -1;
+  // An extensible format passes the tag's test by its PCM subformat.
+  for (const TestedByte& tested : kTestedBytes) {
+    if (body[tested.at] != tested.value && !(extensible && tested.at == kFormatTagAt)) return -1;
+  }
   // A body shorter than 16 bytes made the read run into the next header;
   // this absolute seek brings the input back to it.
   return seek_stream(input, entry + size, SEEK_SET);

@@ -40,16 +40,9 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace wav2ima {
+#include "wave/wave_format.h"
 
-constexpr int kTagSize = 4;
-constexpr int kSizeFieldSize = 4;
-constexpr int kChunkHeaderSize = kTagSize + kSizeFieldSize;
-constexpr int kRiffHeaderSize = kTagSize + kSizeFieldSize;
-constexpr int kPreambleSize = kRiffHeaderSize + kTagSize;
-constexpr int kFormatBytesRead = 16;
-constexpr std::uint32_t kSizeUnknown = 0xFFFFFFFF;
-constexpr std::uint32_t kPlaceholderSizeMin = 0x7FFF0000;
+namespace wav2ima {
 
 // The body of a data chunk as the walk hands it on: `size` bytes from the
 // input's offset, all of the rest of the input (a placeholder size), or

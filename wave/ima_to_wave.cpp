@@ -56,7 +56,7 @@ int convert_ima_file(std::FILE* output, std::FILE* input, std::int64_t input_len
           : kUnknownDataSize;
   if (write_canonical_header(output, promised) != 0) return -1;
 
-  EncoderState state{{0, 0}, {0, 0}};
+  DecoderState state{{0, 0}, {0, 0}};
   std::uint64_t decoded = 0;
   const int result = decode_stream(output, input, state, decoded);
   const bool flushed = std::fflush(output) == 0;

@@ -4,19 +4,12 @@
 #include <cstring>
 #include <limits>
 
-#include "adpcm/encoder.h"
 #include "platform/stream_io.h"
 #include "wave/chunk_walk.h"
 
 namespace wav2ima {
 
 namespace {
-
-constexpr std::size_t kExtensibleBodySize = 40;
-constexpr std::size_t kSubformatOffset = 24;
-// Every standard subformat GUID ends so; its first two bytes are the tag.
-constexpr unsigned char kStandardGuidTail[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                               0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 std::uint16_t le16(const unsigned char* bytes) {
   return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
@@ -28,18 +21,19 @@ struct Summarising {
 };
 
 void read_format(std::FILE* input, std::uint32_t size, WaveSummary& summary) {
-  unsigned char body[kExtensibleBodySize] = {};
-  const std::size_t wanted = size < kExtensibleBodySize ? size : kExtensibleBodySize;
+  unsigned char body[kExtensibleFormatSize] = {};
+  const std::size_t wanted = size < kExtensibleFormatSize ? size : kExtensibleFormatSize;
   if (wanted < kFormatBytesRead || std::fread(body, 1, wanted, input) != wanted) return;
   summary.has_format = true;
-  summary.format = le16(body);
-  summary.channels = le16(body + 2);
-  summary.sample_rate = read_le32(body + 4);
-  summary.byte_rate = read_le32(body + 8);
-  summary.bits_per_sample = le16(body + 14);
-  const unsigned char* guid = body + kSubformatOffset;
-  if (summary.format == kFormatTagExtensible && wanted == kExtensibleBodySize &&
-      std::memcmp(guid + 2, kStandardGuidTail, sizeof kStandardGuidTail) == 0) {
+  summary.format = le16(body + kFormatTagAt);
+  summary.channels = le16(body + kChannelsAt);
+  summary.sample_rate = read_le32(body + kSampleRateAt);
+  summary.byte_rate = read_le32(body + kByteRateAt);
+  summary.bits_per_sample = le16(body + kBitsAt);
+  // A standard subformat names the format by its first two bytes.
+  const unsigned char* guid = body + kSubformatAt;
+  if (summary.format == kFormatExtensible && wanted == kExtensibleFormatSize &&
+      std::memcmp(guid + 2, kPcmSubformat + 2, kSubformatSize - 2) == 0) {
     summary.format = le16(guid);
   }
 }

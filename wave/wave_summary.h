@@ -9,11 +9,9 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace wav2ima {
+#include "wave/wave_format.h"
 
-constexpr std::uint16_t kFormatTagPcm = 1;
-constexpr std::uint16_t kFormatTagFloat = 3;
-constexpr std::uint16_t kFormatTagExtensible = 0xFFFE;
+namespace wav2ima {
 
 struct WaveSummary {
   bool riff_wave;   // the preamble is "RIFF", size, "WAVE"

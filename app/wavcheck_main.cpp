@@ -15,24 +15,27 @@
 //
 // Anything that is not RIFF/WAVE is "wave no" and one "why".
 //
+// With --header it writes the header ima2wav puts before DATA_BYTES bytes of
+// samples, for the page, which makes WAV files of its own.
+//
 //   wavcheck IN.wav
+//   wavcheck --header DATA_BYTES OUT.wav
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/files.h"
+#include "wave/canonical_header.h"
 #include "wave/wave_summary.h"
 
 using namespace wav2ima;
 
 namespace {
 
-constexpr std::uint16_t kChannels = 2;
-constexpr std::uint32_t kSampleRate = 44100;
-constexpr std::uint16_t kBitsPerSample = 16;
-constexpr std::uint32_t kByteRate = kSampleRate * kChannels * kBitsPerSample / 8;
-
 void say_format(const WaveSummary& wave) {
-  if (wave.format == kFormatTagPcm || wave.format == kFormatTagFloat) {
-    std::printf("format %s\n", wave.format == kFormatTagPcm ? "pcm" : "float");
+  if (wave.format == kFormatPcm || wave.format == kFormatFloat) {
+    std::printf("format %s\n", wave.format == kFormatPcm ? "pcm" : "float");
   } else {
     std::printf("format 0x%04X\n", wave.format);
   }
@@ -53,9 +56,9 @@ bool say_format_reasons(const WaveSummary& wave) {
     said = true;
     return "why ";
   };
-  if (wave.format == kFormatTagFloat) {
+  if (wave.format == kFormatFloat) {
     std::printf("%sfloating-point samples, wav2ima converts 16-bit PCM\n", why());
-  } else if (wave.format != kFormatTagPcm) {
+  } else if (wave.format != kFormatPcm) {
     std::printf("%sformat 0x%04X is not PCM, wav2ima converts 16-bit PCM\n", why(), wave.format);
   }
   if (wave.channels == 1) {
@@ -67,7 +70,7 @@ bool say_format_reasons(const WaveSummary& wave) {
     std::printf("%s%lu Hz, wav2ima converts 44100 Hz\n", why(),
                 static_cast<unsigned long>(wave.sample_rate));
   }
-  if (wave.bits_per_sample != kBitsPerSample && wave.format != kFormatTagFloat) {
+  if (wave.bits_per_sample != kBitsPerSample && wave.format != kFormatFloat) {
     std::printf("%s%u-bit, wav2ima converts 16-bit\n", why(), wave.bits_per_sample);
   }
   return said;
@@ -96,18 +99,42 @@ void say_all(const WaveSummary& wave) {
   if (wave.cut_short) std::puts("why cut short: the file ends before its last chunk does");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  prepare_process();
-  std::FILE* input = argc > 1 ? std::fopen(argv[1], "rb") : nullptr;
+int say_file(const char* name) {
+  std::FILE* input = std::fopen(name, "rb");
   WaveSummary wave{};
   const bool read = input != nullptr && summarise_wave(input, wave) == 0;
   if (input != nullptr) (void)std::fclose(input);
   if (!read) {
-    std::fprintf(stderr, "can not read %s\n", argc > 1 ? argv[1] : "(null)");
+    std::fprintf(stderr, "can not read %s\n", name);
     return 1;
   }
   say_all(wave);
   return 0;
+}
+
+int write_header(const char* data_bytes, const char* name) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long size = std::strtoull(data_bytes, &end, 10);
+  if (*data_bytes < '0' || *data_bytes > '9' || *end != '\0' || errno == ERANGE) {
+    std::fprintf(stderr, "not a size: %s\n", data_bytes);
+    return 1;
+  }
+  std::FILE* output = std::fopen(name, "wb");
+  const bool written = output != nullptr && write_canonical_header(output, size) == 0;
+  if ((output != nullptr && std::fclose(output) != 0) || !written) {
+    std::fprintf(stderr, "can not write %s\n", name);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  prepare_process();
+  if (argc == 4 && std::strcmp(argv[1], "--header") == 0) return write_header(argv[2], argv[3]);
+  if (argc == 2) return say_file(argv[1]);
+  std::fputs("usage: wavcheck IN.wav | wavcheck --header DATA_BYTES OUT.wav\n", stderr);
+  return 1;
 }
