@@ -16,25 +16,22 @@ const entry = pathToFileURL(resolve(packageDir, 'wav2ima.node.js')).href;
 // A canonical WAV of `dataBytes` of a quiet pattern.
 const wavOf = `(dataBytes) => {
   const wav = new Uint8Array(44 + dataBytes);
-  const view = new DataView(wav.buffer);
-  wav.set([...'RIFF'].map((c) => c.charCodeAt(0)), 0);
-  view.setUint32(4, 36 + dataBytes, true);
-  wav.set([...'WAVEfmt '].map((c) => c.charCodeAt(0)), 8);
-  for (const [at, value, size] of [[16, 16, 4], [20, 1, 2], [22, 2, 2], [24, 44100, 4], [28, 176400, 4], [32, 4, 2], [34, 16, 2], [40, dataBytes, 4]]) {
-    if (size === 4) view.setUint32(at, value, true); else view.setUint16(at, value, true);
-  }
-  wav.set([...'data'].map((c) => c.charCodeAt(0)), 36);
+  wav.set(wavHeader({ dataSize: dataBytes }));
   for (let i = 44; i < wav.length; i += 4096) wav[i] = i & 0xff;
   return wav;
 }`;
+const wavInputs = new URL('../tools/wav_inputs.mjs', import.meta.url).href;
 
 // Runs `body` (the text of an async function of {wav2ima, ima2wav, wavOf})
 // in a fresh node and returns what it prints, parsed.
 function measure(body) {
   const script = `const library = await import(${JSON.stringify(entry)});
+    const { wavHeader } = await import(${JSON.stringify(wavInputs)});
     const wavOf = ${wavOf};
     console.log(JSON.stringify(await (${body})({ ...library, wavOf })));`;
-  return JSON.parse(execFileSync(process.execPath, ['--input-type=module', '-e', script], { encoding: 'utf8' }));
+  return JSON.parse(
+    execFileSync(process.execPath, ['--input-type=module', '-e', script], { encoding: 'utf8' }),
+  );
 }
 
 const perCall = `async ({ wav2ima, wavOf }) => {
@@ -72,5 +69,7 @@ console.log('|---|---|---|');
 for (const [name, body] of steps) {
   const values = Array.from({ length: rounds }, () => measure(body));
   const shown = (x) => (x < 10 ? x.toFixed(2) : x.toFixed(0));
-  console.log(`| ${name} | ${shown(median(values))} | ${shown(Math.min(...values))}-${shown(Math.max(...values))} |`);
+  console.log(
+    `| ${name} | ${shown(median(values))} | ${shown(Math.min(...values))}-${shown(Math.max(...values))} |`,
+  );
 }

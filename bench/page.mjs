@@ -8,7 +8,8 @@
 import { mkdtemp, rm } from 'node:fs/promises';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
-import { browserMemory, browserPids, launch, serve, sparseWav } from '../tools/browser.mjs';
+import { browserMemory, browserPids, launch, serve } from '../tools/browser.mjs';
+import { sparseWav } from '../tools/wav_inputs.mjs';
 
 const [folder, roundsArgument] = process.argv.slice(2);
 const rounds = Number(roundsArgument ?? 5);
@@ -29,12 +30,16 @@ async function measure(page, action) {
   let peak = before;
   let running = true;
   const sampler = (async () => {
-    for (; running; await new Promise((done) => setTimeout(done, 200))) peak = Math.max(peak, await browserMemory(pids));
+    for (; running; await new Promise((done) => setTimeout(done, 200)))
+      peak = Math.max(peak, await browserMemory(pids));
   })();
   await action();
   running = false;
   await sampler;
-  return { task: Math.max(0, ...await page.evaluate(() => window.longTasks)), grew: peak - before };
+  return {
+    task: Math.max(0, ...(await page.evaluate(() => window.longTasks))),
+    grew: peak - before,
+  };
 }
 try {
   for (let round = 1; round <= rounds; round++) {
@@ -42,25 +47,41 @@ try {
     await page.goto(`http://127.0.0.1:${server.address().port}/`, { waitUntil: 'networkidle0' });
     await page.evaluate(() => {
       window.longTasks = [];
-      new PerformanceObserver((list) => window.longTasks.push(...list.getEntries().map((e) => e.duration)))
-        .observe({ type: 'longtask' });
+      new PerformanceObserver((list) =>
+        window.longTasks.push(...list.getEntries().map((e) => e.duration)),
+      ).observe({ type: 'longtask' });
     });
-    measured.convert.push(await measure(page, async () => {
-      await (await page.$('#wav-file')).uploadFile(...Array(10).fill(input));
-      await page.waitForFunction(() => /^Done: 10 streams/.test(document.querySelector('#notice').textContent), { polling: 100, timeout: 0 });
-    }));
-    measured.listen.push(await measure(page, async () => {
-      await page.click('#results > li:first-child button[aria-label^="Listen"]');
-      await page.waitForFunction(() => /^Playing/.test(document.querySelector('#notice').textContent), { polling: 100, timeout: 0 });
-    }));
-    measured.zip.push(await measure(page, async () => {
-      await page.evaluate(() => {
-        const link = document.querySelector('#download-all');
-        link.click = () => {}; // made, not saved
-        link.dispatchEvent(new MouseEvent('click', { cancelable: true }));
-      });
-      await page.waitForFunction(() => /^Made one zip/.test(document.querySelector('#notice').textContent), { polling: 100, timeout: 0 });
-    }));
+    measured.convert.push(
+      await measure(page, async () => {
+        await (await page.$('#wav-file')).uploadFile(...Array(10).fill(input));
+        await page.waitForFunction(
+          () => /^Done: 10 streams/.test(document.querySelector('#notice').textContent),
+          { polling: 100, timeout: 0 },
+        );
+      }),
+    );
+    measured.listen.push(
+      await measure(page, async () => {
+        await page.click('#results > li:first-child button[aria-label^="Listen"]');
+        await page.waitForFunction(
+          () => /^Playing/.test(document.querySelector('#notice').textContent),
+          { polling: 100, timeout: 0 },
+        );
+      }),
+    );
+    measured.zip.push(
+      await measure(page, async () => {
+        await page.evaluate(() => {
+          const link = document.querySelector('#download-all');
+          link.click = () => {}; // made, not saved
+          link.dispatchEvent(new MouseEvent('click', { cancelable: true }));
+        });
+        await page.waitForFunction(
+          () => /^Made one zip/.test(document.querySelector('#notice').textContent),
+          { polling: 100, timeout: 0 },
+        );
+      }),
+    );
     await page.close();
     console.error(`round ${round} of ${rounds}`);
   }
@@ -71,12 +92,25 @@ try {
 }
 
 const median = (values) => values.toSorted((a, b) => a - b)[Math.floor(values.length / 2)];
-const span = (values, unit) => `${unit(median(values))} (${unit(Math.min(...values))}-${unit(Math.max(...values))})`;
+const span = (values, unit) =>
+  `${unit(median(values))} (${unit(Math.min(...values))}-${unit(Math.max(...values))})`;
 const ms = (x) => `${Math.round(x)} ms`;
 const gb = (x) => `${(x / 1e9).toFixed(2)} GB`;
 console.log(`| step (${rounds} rounds, median (range)) | longest task | browser growth |`);
 console.log('|---|---|---|');
-for (const [step, label] of [['convert', 'convert 10 x 1 GB WAV'], ['listen', 'listen: decode a 250 MB stream'], ['zip', 'zip the 10 streams (2.5 GB)']]) {
+for (const [step, label] of [
+  ['convert', 'convert 10 x 1 GB WAV'],
+  ['listen', 'listen: decode a 250 MB stream'],
+  ['zip', 'zip the 10 streams (2.5 GB)'],
+]) {
   const values = measured[step];
-  console.log(`| ${label} | ${span(values.map((v) => v.task), ms)} | ${span(values.map((v) => v.grew), gb)} |`);
+  console.log(
+    `| ${label} | ${span(
+      values.map((v) => v.task),
+      ms,
+    )} | ${span(
+      values.map((v) => v.grew),
+      gb,
+    )} |`,
+  );
 }

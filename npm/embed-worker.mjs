@@ -19,5 +19,7 @@ const { outputFiles } = await build({
   legalComments: 'inline',
   write: false,
 });
-await writeFile(join(packageDir, 'worker-source.js'),
-  `// The library's worker as one script, made by the build from library-worker.js.\nexport default ${JSON.stringify(outputFiles[0].text)};\n`);
+await writeFile(
+  join(packageDir, 'worker-source.js'),
+  `// The library's worker as one script, made by the build from library-worker.js.\nexport default ${JSON.stringify(outputFiles[0].text)};\n`,
+);

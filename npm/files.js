@@ -48,7 +48,8 @@ export function bytesSource(bytes) {
   return {
     size,
     read(position, wanted) {
-      if (bytes.length !== size) throw new TypeError('the input\'s ArrayBuffer was detached during the conversion');
+      if (bytes.length !== size)
+        throw new TypeError("the input's ArrayBuffer was detached during the conversion");
       return bytes.subarray(position, position + wanted);
     },
   };
@@ -72,9 +73,13 @@ class OpenAt extends Fd {
   }
 
   fd_seek(offset, whence) {
-    const from = { [wasi.WHENCE_SET]: 0n, [wasi.WHENCE_CUR]: this.position,
-      [wasi.WHENCE_END]: this.file.stat().size };
-    if (!(whence in from) || from[whence] + offset < 0n) return { ret: wasi.ERRNO_INVAL, offset: 0n };
+    const from = {
+      [wasi.WHENCE_SET]: 0n,
+      [wasi.WHENCE_CUR]: this.position,
+      [wasi.WHENCE_END]: this.file.stat().size,
+    };
+    if (!(whence in from) || from[whence] + offset < 0n)
+      return { ret: wasi.ERRNO_INVAL, offset: 0n };
     this.position = from[whence] + offset;
     return { ret: wasi.ERRNO_SUCCESS, offset: this.position };
   }
@@ -102,7 +107,8 @@ export class SliceInput extends Inode {
   }
 
   path_open(oflags) {
-    if (oflags & (wasi.OFLAGS_TRUNC | wasi.OFLAGS_EXCL)) return { ret: wasi.ERRNO_PERM, fd_obj: null };
+    if (oflags & (wasi.OFLAGS_TRUNC | wasi.OFLAGS_EXCL))
+      return { ret: wasi.ERRNO_PERM, fd_obj: null };
     return { ret: wasi.ERRNO_SUCCESS, fd_obj: new SliceReader(this) };
   }
 
@@ -115,7 +121,8 @@ export class SliceInput extends Inode {
     if (position < start || end > start + bytes.length) {
       start = position;
       bytes = this.source.read(position, size);
-      if (bytes.length < Math.min(size, end - position)) throw new Error('the input is shorter than it was');
+      if (bytes.length < Math.min(size, end - position))
+        throw new Error('the input is shorter than it was');
       this.slice = { start, bytes };
     }
     return bytes.subarray(position - start, end - start);
@@ -155,7 +162,7 @@ export class BlockOutput extends Inode {
     return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.size));
   }
 
-  path_open(oflags, rights, fdflags) {
+  path_open(oflags, _rights, fdflags) {
     return openOutput(this, oflags, fdflags);
   }
 
@@ -170,7 +177,10 @@ export class BlockOutput extends Inode {
   // The block that holds offset `at`, with its start; blocks before it are
   // finished as the output reaches it; null for a block gone out as a part.
   block(at) {
-    if (at < kFirstBlock) return { start: 0, bytes: (this.head ??= new Uint8Array(kFirstBlock)) };
+    if (at < kFirstBlock) {
+      this.head ??= new Uint8Array(kFirstBlock);
+      return { start: 0, bytes: this.head };
+    }
     this.tail ??= new Uint8Array(kFirstBlock * 2);
     while (at >= this.tailStart + this.tail.length) {
       this.parts.push(new Blob([this.tail]));
@@ -182,7 +192,7 @@ export class BlockOutput extends Inode {
 
   // Writes `data` at `position`; false where that part went out already.
   write(data, position) {
-    for (let from = 0; from < data.length;) {
+    for (let from = 0; from < data.length; ) {
       const at = position + from;
       const block = this.block(at);
       if (block === null) return false;
@@ -196,13 +206,17 @@ export class BlockOutput extends Inode {
 
   // The whole output as one ArrayBuffer of its length.
   async bytes() {
-    if (this.size <= kFirstBlock) return this.head?.slice(0, this.size).buffer ?? new ArrayBuffer(0);
+    if (this.size <= kFirstBlock)
+      return this.head?.slice(0, this.size).buffer ?? new ArrayBuffer(0);
     return this.blob().arrayBuffer();
   }
 
   // The whole output: the first block, the parts, and the block in progress.
   blob() {
-    const pieces = [this.head?.subarray(0, Math.min(this.size, kFirstBlock)) ?? new Uint8Array(0), ...this.parts];
+    const pieces = [
+      this.head?.subarray(0, Math.min(this.size, kFirstBlock)) ?? new Uint8Array(0),
+      ...this.parts,
+    ];
     if (this.size > this.tailStart) pieces.push(this.tail.subarray(0, this.size - this.tailStart));
     return new Blob(pieces, { type: this.type });
   }
@@ -224,7 +238,7 @@ export class FixedOutput extends Inode {
     return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.size));
   }
 
-  path_open(oflags, rights, fdflags) {
+  path_open(oflags, _rights, fdflags) {
     return openOutput(this, oflags, fdflags);
   }
 

@@ -13,10 +13,14 @@ import fs from 'node:fs';
 import tty from 'node:tty';
 import { Fd, wasi } from './shim/index.js';
 
-const { O_RDONLY, O_WRONLY, O_RDWR, O_CREAT, O_EXCL, O_TRUNC, O_APPEND, O_DIRECTORY } = fs.constants;
+const { O_RDONLY, O_WRONLY, O_RDWR, O_CREAT, O_EXCL, O_TRUNC, O_APPEND, O_DIRECTORY } =
+  fs.constants;
 // Not on Windows: there 0 adds nothing.
 const O_NOCTTY = fs.constants.O_NOCTTY ?? 0;
 const kAccessMode = 3;
+// WASI's lookup flag for a name that is a link: the link's target (the
+// shim names no lookup flags).
+const kLookupSymlinkFollow = 1;
 const kAppendFlag = 0o2000; // O_APPEND as /proc/self/fdinfo writes it, in octal
 
 // The kernel's error as the program's errno: the WASI constant of the same
@@ -41,8 +45,9 @@ function uninterrupted(call) {
 // no length (procfs, sysfs and their kin, by their magic numbers): their
 // files are given no type, so that the program counts their length as
 // unknown, as the native one does, and reads nothing to find it out.
-const kPseudoFileSystems = new Set([0x9fa0, 0x62656572, 0x64626720, 0x74726163, 0x73636673,
-  0x27e0eb, 0x63677270]);
+const kPseudoFileSystems = new Set([
+  0x9fa0, 0x62656572, 0x64626720, 0x74726163, 0x73636673, 0x27e0eb, 0x63677270,
+]);
 function pseudo(path) {
   try {
     return kPseudoFileSystems.has(fs.statfsSync(path).type);
@@ -52,7 +57,8 @@ function pseudo(path) {
 }
 
 function filetypeOf(stats, path = null) {
-  if (stats.isFile()) return path !== null && pseudo(path) ? wasi.FILETYPE_UNKNOWN : wasi.FILETYPE_REGULAR_FILE;
+  if (stats.isFile())
+    return path !== null && pseudo(path) ? wasi.FILETYPE_UNKNOWN : wasi.FILETYPE_REGULAR_FILE;
   if (stats.isDirectory()) return wasi.FILETYPE_DIRECTORY;
   if (stats.isBlockDevice()) return wasi.FILETYPE_BLOCK_DEVICE;
   if (stats.isSocket()) return wasi.FILETYPE_SOCKET_STREAM;
@@ -63,9 +69,11 @@ function filetypeOf(stats, path = null) {
 // The shim's Filestat writes its times over the size's high bytes and no
 // device: this one is laid out as WASI has it, with the kernel's device and
 // inode, which tell the program that two names are one file.
-class Filestat {
+class Filestat extends wasi.Filestat {
   constructor(stats, filetype) {
-    Object.assign(this, { dev: stats.dev, ino: stats.ino, filetype, nlink: stats.nlink, size: stats.size });
+    super(stats.ino, filetype, stats.size);
+    this.dev = stats.dev;
+    this.nlink = stats.nlink;
   }
 
   write_bytes(view, at) {
@@ -81,7 +89,12 @@ class Filestat {
 // Answers the C library's scan for preopened folders, which runs from
 // descriptor 3 up and stops at the first closed one, for a descriptor that
 // is no folder: a preopen of a kind it does not know, which it skips.
-const kNotAFolder = { write_bytes: (view, at) => view.setUint8(at, wasi.PREOPENTYPE_DIR + 1) };
+class NotAFolder extends wasi.Prestat {
+  write_bytes(view, at) {
+    view.setUint8(at, wasi.PREOPENTYPE_DIR + 1);
+  }
+}
+const kNotAFolder = new NotAFolder();
 
 // One host descriptor. `own` when the runner opened it for the program (and
 // closes it with the program's close); a descriptor the command was given
@@ -98,7 +111,10 @@ export class HostFile extends Fd {
     this.filetype = filetypeOf(stats, path);
     this.terminal = this.filetype === wasi.FILETYPE_CHARACTER_DEVICE && tty.isatty(descriptor);
     this.seekable = position !== null && (stats.isFile() || stats.isBlockDevice());
-    Object.assign(this, { readable, writable, appends, own });
+    this.readable = readable;
+    this.writable = writable;
+    this.appends = appends;
+    this.own = own;
     this.position = this.seekable ? position : null;
     this.kernel = this.position;
   }
@@ -118,10 +134,13 @@ export class HostFile extends Fd {
   }
 
   fd_filestat_get() {
-    return this.#call(() => {
-      const stats = fs.fstatSync(this.descriptor, { bigint: true });
-      return { ret: wasi.ERRNO_SUCCESS, filestat: new Filestat(stats, this.filetype) };
-    }, { filestat: null });
+    return this.#call(
+      () => {
+        const stats = fs.fstatSync(this.descriptor, { bigint: true });
+        return { ret: wasi.ERRNO_SUCCESS, filestat: new Filestat(stats, this.filetype) };
+      },
+      { filestat: null },
+    );
   }
 
   fd_prestat_get() {
@@ -137,13 +156,19 @@ export class HostFile extends Fd {
 
   fd_seek(offset, whence) {
     if (!this.seekable) return { ret: wasi.ERRNO_SPIPE, offset: 0n };
-    return this.#call(() => {
-      const base = { [wasi.WHENCE_SET]: 0n, [wasi.WHENCE_CUR]: BigInt(this.position),
-        [wasi.WHENCE_END]: fs.fstatSync(this.descriptor, { bigint: true }).size }[whence];
-      if (base === undefined || base + offset < 0n) return { ret: wasi.ERRNO_INVAL, offset: 0n };
-      this.position = Number(base + offset);
-      return { ret: wasi.ERRNO_SUCCESS, offset: base + offset };
-    }, { offset: 0n });
+    return this.#call(
+      () => {
+        const base = {
+          [wasi.WHENCE_SET]: 0n,
+          [wasi.WHENCE_CUR]: BigInt(this.position),
+          [wasi.WHENCE_END]: fs.fstatSync(this.descriptor, { bigint: true }).size,
+        }[whence];
+        if (base === undefined || base + offset < 0n) return { ret: wasi.ERRNO_INVAL, offset: 0n };
+        this.position = Number(base + offset);
+        return { ret: wasi.ERRNO_SUCCESS, offset: base + offset };
+      },
+      { offset: 0n },
+    );
   }
 
   fd_tell() {
@@ -155,10 +180,13 @@ export class HostFile extends Fd {
   fd_pread(size, offset) {
     if (!this.seekable) return { ret: wasi.ERRNO_SPIPE, data: new Uint8Array(0) };
     const data = new Uint8Array(size);
-    return this.#call(() => {
-      const count = uninterrupted(() => fs.readSync(this.descriptor, data, 0, size, offset));
-      return { ret: wasi.ERRNO_SUCCESS, data: data.subarray(0, count) };
-    }, { data: new Uint8Array(0) });
+    return this.#call(
+      () => {
+        const count = uninterrupted(() => fs.readSync(this.descriptor, data, 0, size, offset));
+        return { ret: wasi.ERRNO_SUCCESS, data: data.subarray(0, count) };
+      },
+      { data: new Uint8Array(0) },
+    );
   }
 
   fd_read(size) {
@@ -174,22 +202,28 @@ export class HostFile extends Fd {
 
   // Reads into `view` (the program's own memory), as the kernel reads.
   readInto(view) {
-    return this.#call(() => {
-      const at = this.#offset();
-      const count = uninterrupted(() => fs.readSync(this.descriptor, view, 0, view.length, at));
-      this.#moved(at, count);
-      return { ret: wasi.ERRNO_SUCCESS, count };
-    }, { count: 0 });
+    return this.#call(
+      () => {
+        const at = this.#offset();
+        const count = uninterrupted(() => fs.readSync(this.descriptor, view, 0, view.length, at));
+        this.#moved(at, count);
+        return { ret: wasi.ERRNO_SUCCESS, count };
+      },
+      { count: 0 },
+    );
   }
 
   // Writes `view` (the program's own memory), as the kernel writes.
   writeFrom(view) {
-    return this.#call(() => {
-      const at = this.appends ? null : this.#offset();
-      const count = uninterrupted(() => fs.writeSync(this.descriptor, view, 0, view.length, at));
-      this.#moved(at, count);
-      return { ret: wasi.ERRNO_SUCCESS, count };
-    }, { count: 0 });
+    return this.#call(
+      () => {
+        const at = this.appends ? null : this.#offset();
+        const count = uninterrupted(() => fs.writeSync(this.descriptor, view, 0, view.length, at));
+        this.#moved(at, count);
+        return { ret: wasi.ERRNO_SUCCESS, count };
+      },
+      { count: 0 },
+    );
   }
 
   fd_close() {
@@ -260,7 +294,7 @@ export class HostRoot extends Fd {
     const host = hostPath(path);
     if (host === null) return { ret: wasi.ERRNO_NOENT, filestat: null };
     try {
-      const follow = (flags & wasi.LOOKUPFLAGS_SYMLINK_FOLLOW) !== 0;
+      const follow = (flags & kLookupSymlinkFollow) !== 0;
       const stats = (follow ? fs.statSync : fs.lstatSync)(host, { bigint: true });
       return { ret: wasi.ERRNO_SUCCESS, filestat: new Filestat(stats, filetypeOf(stats)) };
     } catch (error) {
@@ -268,7 +302,7 @@ export class HostRoot extends Fd {
     }
   }
 
-  path_open(dirflags, path, oflags, rights, inheriting, fdflags) {
+  path_open(_dirflags, path, oflags, rights, _inheriting, fdflags) {
     const host = hostPath(path);
     if (host === null) return { ret: wasi.ERRNO_NOENT, fd_obj: null };
     const readable = (rights & BigInt(wasi.RIGHTS_FD_READ | wasi.RIGHTS_FD_READDIR)) !== 0n;
@@ -285,7 +319,14 @@ export class HostRoot extends Fd {
     let descriptor = -1;
     try {
       descriptor = uninterrupted(() => fs.openSync(host, flags, 0o666));
-      const fd_obj = new HostFile(descriptor, { readable, writable, appends, position: 0, own: true, path: host });
+      const fd_obj = new HostFile(descriptor, {
+        readable,
+        writable,
+        appends,
+        position: 0,
+        own: true,
+        path: host,
+      });
       return { ret: wasi.ERRNO_SUCCESS, fd_obj };
     } catch (error) {
       if (descriptor >= 0) fs.closeSync(descriptor);
@@ -317,8 +358,14 @@ function nodesOwn(links) {
     const access = (fdinfo(descriptor)?.flags ?? 0) & kAccessMode;
     ends.set(link, (ends.get(link) ?? new Set()).add(access));
   }
-  return new Set([...links].filter(([descriptor, link]) => descriptor > 2 &&
-    (link.startsWith('anon_inode:') || ends.get(link)?.size > 1)).map(([descriptor]) => descriptor));
+  return new Set(
+    [...links]
+      .filter(
+        ([descriptor, link]) =>
+          descriptor > 2 && (link.startsWith('anon_inode:') || ends.get(link)?.size > 1),
+      )
+      .map(([descriptor]) => descriptor),
+  );
 }
 
 // The numbers of the descriptors the command was given: 0, 1 and 2 (node
@@ -337,10 +384,14 @@ function givenNumbers() {
       const link = fs.readlinkSync(`/proc/self/fd/${name}`);
       // The listing's own descriptor, closed by now.
       if (link !== `/proc/${process.pid}/fd`) links.set(Number(name), link);
-    } catch { /* closed since it was listed */ }
+    } catch {
+      /* closed since it was listed */
+    }
   }
   const own = nodesOwn(links);
-  return [...new Set([0, 1, 2, ...links.keys()])].filter((fd) => !own.has(fd)).sort((a, b) => a - b);
+  return [...new Set([0, 1, 2, ...links.keys()])]
+    .filter((fd) => !own.has(fd))
+    .sort((a, b) => a - b);
 }
 
 // The program's descriptor table: each descriptor the command was given
@@ -360,7 +411,9 @@ export function hostDescriptors() {
         own: false,
         path: info === null ? null : `/proc/self/fd/${descriptor}`,
       });
-    } catch { /* closed, or closed since it was listed */ }
+    } catch {
+      /* closed, or closed since it was listed */
+    }
   }
   let root = 3;
   while (fds[root] !== undefined) root++;

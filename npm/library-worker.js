@@ -12,7 +12,7 @@
 // An input is {blob} (read here in slices), {bytes} (a small one, copied
 // over whole) or {pulled: {size, shared}} (read by the calling thread into
 // `shared`, a SharedArrayBuffer, slice by slice as the program asks).
-import { BlockOutput, FixedOutput, SliceInput, bytesSource } from './files.js';
+import { BlockOutput, bytesSource, FixedOutput, SliceInput } from './files.js';
 import { inFolder, runProgram } from './run.js';
 
 const kNames = { wav2ima: ['in.wav', 'out.ima'], ima2wav: ['in.ima', 'out.wav'] };
@@ -67,8 +67,12 @@ async function convert(port, modules, { job, program, input, output }) {
   // An array of the output's length where that is known before: ima2wav's
   // from its input's, wav2ima's from the walk that counts its frames (but
   // for a small input, whose output is cheaper copied than counted).
-  const keys = program === 'wav2ima' && output === 'bytes' && !input.bytes ? await check(modules, source) : null;
-  const length = program === 'ima2wav' ? kHeaderBytes + 4 * source.size : Number(keys?.frames ?? NaN);
+  const keys =
+    program === 'wav2ima' && output === 'bytes' && !input.bytes
+      ? await check(modules, source)
+      : null;
+  const length =
+    program === 'ima2wav' ? kHeaderBytes + 4 * source.size : Number(keys?.frames ?? NaN);
   const exact = output === 'bytes' && Number.isSafeInteger(length);
   const file = exact ? new FixedOutput(length) : new BlockOutput(kTypes[program]);
   let shownAt = 0;
@@ -84,7 +88,7 @@ async function convert(port, modules, { job, program, input, output }) {
   const answer = { type: 'done', job, status, message: run.err.join('\n') };
   if (reading.failure !== null) answer.unreadable = String(reading.failure.message);
   if (status !== 0) {
-    answer.reason = (keys ?? await check(modules, source))?.why.join('; ') || null;
+    answer.reason = (keys ?? (await check(modules, source)))?.why.join('; ') || null;
     return [answer, []];
   }
   if (file instanceof BlockOutput) {
@@ -92,7 +96,8 @@ async function convert(port, modules, { job, program, input, output }) {
     // calling thread.
     answer.output = output === 'blob' ? file.blob() : await file.bytes();
   } else {
-    answer.output = file.size === file.bytes.length ? file.bytes.buffer : file.bytes.slice(0, file.size).buffer;
+    answer.output =
+      file.size === file.bytes.length ? file.bytes.buffer : file.bytes.slice(0, file.size).buffer;
   }
   return [answer, answer.output instanceof ArrayBuffer ? [answer.output] : []];
 }
@@ -123,7 +128,7 @@ if (typeof WorkerGlobalScope !== 'undefined') {
   serve({
     post: (message, transfer) => postMessage(message, transfer),
     on: (handler) => {
-      onmessage = ({ data }) => handler(data);
+      globalThis.onmessage = ({ data }) => handler(data);
     },
   });
 } else {

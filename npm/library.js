@@ -53,7 +53,9 @@ export function library(host) {
 
   function compile(source, name) {
     if (source instanceof WebAssembly.Module) return source;
-    if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) return WebAssembly.compile(source);
+    if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) {
+      return WebAssembly.compile(/** @type {BufferSource} */ (source));
+    }
     if (typeof Response !== 'undefined' && source instanceof Response) {
       if (!source.ok) throw new Error(`${name}: ${source.status} ${source.statusText}`);
       return source.arrayBuffer().then((bytes) => WebAssembly.compile(bytes));
@@ -61,13 +63,19 @@ export function library(host) {
     if (source instanceof URL || typeof source === 'string') {
       return host.load(source).then((bytes) => WebAssembly.compile(bytes));
     }
-    throw new TypeError(`usePrograms: ${name} must be a URL, a string, a Response, bytes or a WebAssembly.Module`);
+    throw new TypeError(
+      `usePrograms: ${name} must be a URL, a string, a Response, bytes or a WebAssembly.Module`,
+    );
   }
 
   // The compiled programs, once; a load that failed is tried again.
   function modules() {
-    compiled ??= Promise.all(['wav2ima', 'ima2wav', 'wavcheck'].map(async (name) =>
-      [name, await compile(sources[name], name)])).then(Object.fromEntries);
+    compiled ??= Promise.all(
+      ['wav2ima', 'ima2wav', 'wavcheck'].map(async (name) => [
+        name,
+        await compile(sources[name], name),
+      ]),
+    ).then(Object.fromEntries);
     compiled.catch(() => {
       compiled = null;
     });
@@ -111,7 +119,8 @@ export function library(host) {
 
   async function next() {
     if (running !== null || queue.length === 0) return;
-    const job = (running = queue.shift());
+    running = queue.shift();
+    const job = running;
     try {
       await startWorker();
     } catch (error) {
@@ -122,8 +131,16 @@ export function library(host) {
     }
     if (running !== job) return; // aborted while the worker started
     worker.hold(true);
-    worker.post({ type: 'convert', job: job.id, program: job.program, input: job.transport,
-      output: job.output }, job.transfer);
+    worker.post(
+      {
+        type: 'convert',
+        job: job.id,
+        program: job.program,
+        input: job.transport,
+        output: job.output,
+      },
+      job.transfer,
+    );
   }
 
   // A slice of a pulled input, copied into the shared buffer the worker
@@ -134,10 +151,14 @@ export function library(host) {
     const end = position + Math.min(size, data.length);
     try {
       if (job.bytes !== null && job.bytes.length !== job.length) {
-        throw new TypeError(`${job.program}: the input's ArrayBuffer was detached during the conversion`);
+        throw new TypeError(
+          `${job.program}: the input's ArrayBuffer was detached during the conversion`,
+        );
       }
-      const bytes = job.bytes !== null ? job.bytes.subarray(position, end)
-        : new Uint8Array(await job.blob.slice(position, end).arrayBuffer());
+      const bytes =
+        job.bytes !== null
+          ? job.bytes.subarray(position, end)
+          : new Uint8Array(await job.blob.slice(position, end).arrayBuffer());
       data.set(bytes);
       Atomics.store(control, 1, bytes.length);
     } catch (error) {
@@ -173,8 +194,13 @@ export function library(host) {
     } else if (message.unreadable) {
       job.reject(new Error(`${job.program}: the input could not be read (${message.unreadable})`));
     } else if (message.status !== 0) {
-      job.reject(new ConversionError(message.message || `exit status ${message.status}`, message.status,
-        message.reason ?? null));
+      job.reject(
+        new ConversionError(
+          message.message || `exit status ${message.status}`,
+          message.status,
+          message.reason ?? null,
+        ),
+      );
     } else {
       job.onProgress?.(1);
       job.resolve(job.output === 'blob' ? message.output : new Uint8Array(message.output));
@@ -193,8 +219,12 @@ export function library(host) {
     }
     if (bytes === null && host.readsBlobs) return [{ blob: input }, []];
     if (bytes !== null && !host.pulls) return [{ blob: new Blob([bytes]) }, []];
-    Object.assign(job, { bytes, blob: bytes === null ? input : null, length: input.size ?? bytes.length,
-      shared: new SharedArrayBuffer(8 + kPull) });
+    Object.assign(job, {
+      bytes,
+      blob: bytes === null ? input : null,
+      length: input.size ?? bytes.length,
+      shared: new SharedArrayBuffer(8 + kPull),
+    });
     return [{ pulled: { size: job.length, shared: job.shared } }, []];
   }
 
@@ -202,14 +232,17 @@ export function library(host) {
     return new Promise((resolve, reject) => {
       const { signal, onProgress, output = 'bytes' } = options;
       if (input instanceof ArrayBuffer) {
-        if (isDetached(input)) throw new TypeError(`${program}: the input's ArrayBuffer is detached`);
+        if (isDetached(input))
+          throw new TypeError(`${program}: the input's ArrayBuffer is detached`);
         input = new Uint8Array(input);
       } else if (input instanceof Uint8Array) {
-        if (isDetached(input.buffer)) throw new TypeError(`${program}: the input's ArrayBuffer is detached`);
+        if (isDetached(input.buffer))
+          throw new TypeError(`${program}: the input's ArrayBuffer is detached`);
       } else if (!(typeof Blob !== 'undefined' && input instanceof Blob)) {
         throw new TypeError(`${program}: the input must be a Uint8Array, an ArrayBuffer or a Blob`);
       }
-      if (!kOutputs.includes(output)) throw new TypeError(`${program}: output must be 'bytes' or 'blob'`);
+      if (!kOutputs.includes(output))
+        throw new TypeError(`${program}: output must be 'bytes' or 'blob'`);
       if (onProgress !== undefined && typeof onProgress !== 'function') {
         throw new TypeError(`${program}: onProgress must be a function`);
       }
@@ -227,8 +260,15 @@ export function library(host) {
         signal?.removeEventListener('abort', onAbort);
         then(value);
       };
-      const job = { id: ++nextJob, program, output, onProgress, resolve: settled(resolve),
-        reject: settled(reject), failure: null };
+      const job = {
+        id: ++nextJob,
+        program,
+        output,
+        onProgress,
+        resolve: settled(resolve),
+        reject: settled(reject),
+        failure: null,
+      };
       [job.transport, job.transfer] = transport(job, input);
       job.settle = (message) => settle(job, message);
       signal?.addEventListener('abort', onAbort, { once: true });

@@ -13,10 +13,11 @@ export function inFolder(files) {
   const out = [];
   const err = [];
   const lines = [];
-  const stream = (own) => ConsoleStdout.lineBuffered((line) => {
-    own.push(line);
-    lines.push(line);
-  });
+  const stream = (own) =>
+    ConsoleStdout.lineBuffered((line) => {
+      own.push(line);
+      lines.push(line);
+    });
   const fds = [
     new OpenFile(new File(new Uint8Array(0))),
     stream(out),
@@ -84,5 +85,6 @@ export async function runProgram(module, args, fds, env = []) {
   // Made at once: the module is compiled, and the asynchronous call's round
   // trip cost twice the instance (a quarter of a millisecond) here.
   const instance = new WebAssembly.Instance(module, { wasi_snapshot_preview1: shim.wasiImport });
-  return shim.start(instance);
+  // The shim's declaration names the two exports every WASI command has.
+  return shim.start(/** @type {any} */ (instance));
 }

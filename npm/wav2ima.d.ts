@@ -25,18 +25,36 @@ export interface ConvertOptions {
  * calling thread. Rejects with a ConversionError when the program refuses the input, and with a
  * TypeError for an input of another type or a detached one.
  */
-export declare function wav2ima(input: Input, options?: ConvertOptions & { output?: 'bytes' }): Promise<Uint8Array<ArrayBuffer>>;
-export declare function wav2ima(input: Input, options: ConvertOptions & { output: 'blob' }): Promise<Blob>;
+export declare function wav2ima(
+  input: Input,
+  options?: ConvertOptions & { output?: 'bytes' },
+): Promise<Uint8Array<ArrayBuffer>>;
+export declare function wav2ima(
+  input: Input,
+  options: ConvertOptions & { output: 'blob' },
+): Promise<Blob>;
 
 /**
  * Decodes a stream written by wav2ima into a 16-bit stereo 44.1 kHz WAV file, as
  * `ima2wav IN OUT` does, off the calling thread. Rejects as wav2ima does.
  */
-export declare function ima2wav(input: Input, options?: ConvertOptions & { output?: 'bytes' }): Promise<Uint8Array<ArrayBuffer>>;
-export declare function ima2wav(input: Input, options: ConvertOptions & { output: 'blob' }): Promise<Blob>;
+export declare function ima2wav(
+  input: Input,
+  options?: ConvertOptions & { output?: 'bytes' },
+): Promise<Uint8Array<ArrayBuffer>>;
+export declare function ima2wav(
+  input: Input,
+  options: ConvertOptions & { output: 'blob' },
+): Promise<Blob>;
 
 /** A program as the library can take it. */
-export type ProgramSource = URL | string | Response | ArrayBuffer | ArrayBufferView | WebAssembly.Module;
+export type ProgramSource =
+  | URL
+  | string
+  | Response
+  | ArrayBuffer
+  | ArrayBufferView
+  | WebAssembly.Module;
 
 /**
  * Hands the library its three programs where a bundler left them behind: each a URL (or a string

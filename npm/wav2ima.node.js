@@ -32,7 +32,11 @@ function startWorker() {
 
 export { ConversionError } from './library.js';
 export const { wav2ima, ima2wav, usePrograms } = library({
-  programs: { wav2ima: beside('wav2ima'), ima2wav: beside('ima2wav'), wavcheck: beside('wavcheck') },
+  programs: {
+    wav2ima: beside('wav2ima'),
+    ima2wav: beside('ima2wav'),
+    wavcheck: beside('wavcheck'),
+  },
   load,
   startWorker,
   pulls: true,

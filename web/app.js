@@ -3,13 +3,43 @@
 // is uploaded: a file goes from the disk to the worker and comes back as a
 // download. The worker makes every Blob; this thread moves only messages and
 // finished Blobs, so no task here runs long.
-import { madeName, NameSet, baseName } from './names.js';
-import { describe, decode, gainFor, overBudget, Refusal, sendSlices, Unreadable } from './prepare.js';
+import { baseName, madeName, NameSet } from './names.js';
+import {
+  decode,
+  describe,
+  gainFor,
+  overBudget,
+  Refusal,
+  sendSlices,
+  Unreadable,
+} from './prepare.js';
 
 const $ = (id) => document.getElementById(id);
-const [chooser, folderChooser, chooseFolder, drop, progress, cancel, notice, messages, results,
-  downloadAll, player] = ['wav-file', 'wav-folder', 'choose-folder', 'drop', 'progress', 'cancel',
-  'notice', 'messages', 'results', 'download-all', 'player'].map($);
+const [
+  chooser,
+  folderChooser,
+  chooseFolder,
+  drop,
+  progress,
+  cancel,
+  notice,
+  messages,
+  results,
+  downloadAll,
+  player,
+] = [
+  'wav-file',
+  'wav-folder',
+  'choose-folder',
+  'drop',
+  'progress',
+  'cancel',
+  'notice',
+  'messages',
+  'results',
+  'download-all',
+  'player',
+].map($);
 
 // The two programs come with the npm package the worker runs them through.
 const kPrograms = {
@@ -47,11 +77,13 @@ class Converter {
   }
 
   load() {
-    this.#programs ??= Promise.all(Object.entries(kPrograms).map(async ([name, url]) => {
-      const response = await fetch(url);
-      if (!response.ok) throw new Error(`${url}: ${response.status} ${response.statusText}`);
-      return [name, await WebAssembly.compile(await response.arrayBuffer())];
-    })).then(Object.fromEntries);
+    this.#programs ??= Promise.all(
+      Object.entries(kPrograms).map(async ([name, url]) => {
+        const response = await fetch(url);
+        if (!response.ok) throw new Error(`${url}: ${response.status} ${response.statusText}`);
+        return [name, await WebAssembly.compile(await response.arrayBuffer())];
+      }),
+    ).then(Object.fromEntries);
     // A load that failed is tried again with the next job.
     this.#programs.catch(() => {
       this.#programs = null;
@@ -72,7 +104,8 @@ class Converter {
     this.#worker.onerror = this.#worker.onmessageerror = (event) => {
       event.preventDefault?.();
       const why = event.message || 'its script failed to load';
-      if (this.#jobs.size === 0) say(`The converter stopped (${why}). It starts afresh with the next file.`);
+      if (this.#jobs.size === 0)
+        say(`The converter stopped (${why}). It starts afresh with the next file.`);
       this.stop(new Stopped(why));
     };
     this.#worker.postMessage({ type: 'modules', modules });
@@ -180,8 +213,17 @@ function startBatch() {
   downloadAll.href = '#';
   results.replaceChildren();
   messages.textContent = '';
-  batch = { rows: [], made: 0, refused: 0, unreadable: 0, cancelled: 0, problems: [],
-    downloads: new NameSet(), entries: new NameSet(), zip: null };
+  batch = {
+    rows: [],
+    made: 0,
+    refused: 0,
+    unreadable: 0,
+    cancelled: 0,
+    problems: [],
+    downloads: new NameSet(),
+    entries: new NameSet(),
+    zip: null,
+  };
 }
 
 function summary() {
@@ -211,8 +253,10 @@ function problem(error, what) {
   if (error instanceof NotLoaded) {
     return `The converter could not be loaded (${error.message}). Choose the file again to retry.`;
   }
-  return `The converter stopped during ${what.toLowerCase()} (${error.message}). It starts ` +
-    'afresh with the next file.';
+  return (
+    `The converter stopped during ${what.toLowerCase()} (${error.message}). It starts ` +
+    'afresh with the next file.'
+  );
 }
 
 function button(text, label, onClick) {
@@ -235,8 +279,16 @@ function addRow(file, path) {
   // The size read now fixes the file as it was chosen: chromium then fails
   // a read of it once it changed or vanished, where it would read what is
   // there by then.
-  const row = { li, state, file, path, size: file.size, stream: batch.downloads.claim(madeName(file.name, '.ima')),
-    entry: batch.entries.claim(madeName(path, '.ima')), keys: null };
+  const row = {
+    li,
+    state,
+    file,
+    path,
+    size: file.size,
+    stream: batch.downloads.claim(madeName(file.name, '.ima')),
+    entry: batch.entries.claim(madeName(path, '.ima')),
+    keys: null,
+  };
   batch.rows.push(row);
   return row;
 }
@@ -257,8 +309,16 @@ async function runWav2ima(row, input, shown, signal) {
   row.state.textContent = 'converting…';
   let answer;
   try {
-    answer = await converter.run('convert', { program: 'wav2ima', input, shown: [shown, row.stream],
-      explain: input === row.file }, { signal, onShare: (share) => { progress.value = share; } });
+    answer = await converter.run(
+      'convert',
+      { program: 'wav2ima', input, shown: [shown, row.stream], explain: input === row.file },
+      {
+        signal,
+        onShare: (share) => {
+          progress.value = share;
+        },
+      },
+    );
   } catch (error) {
     row.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not converted';
     if (error instanceof Cancelled) batch.cancelled += 1;
@@ -281,8 +341,10 @@ function couldNotRead(row, why) {
   batch.unreadable += 1;
   row.state.textContent = 'could not be read';
   messages.textContent += `(${why})\n`;
-  batch.problems.push(`${row.path} could not be read: it is a folder, or it changed or vanished ` +
-    'since it was chosen. Choose it again.');
+  batch.problems.push(
+    `${row.path} could not be read: it is a folder, or it changed or vanished ` +
+      'since it was chosen. Choose it again.',
+  );
 }
 
 // What a WAV file is, from wavcheck's keys ("PCM 24-bit, 1 channel, 48000
@@ -291,8 +353,12 @@ function whatItIs(keys) {
   if (keys.wave !== 'yes' || keys.format === 'none') return null;
   const format = { pcm: 'PCM', float: 'float' }[keys.format];
   const channels = keys.channels === '1' ? '1 channel' : `${keys.channels} channels`;
-  return [format ? `${format} ${keys.bits}-bit` : `format ${keys.format}`, channels,
-    `${keys.rate} Hz`, `${keys.seconds} s`].join(', ');
+  return [
+    format ? `${format} ${keys.bits}-bit` : `format ${keys.format}`,
+    channels,
+    `${keys.rate} Hz`,
+    `${keys.seconds} s`,
+  ].join(', ');
 }
 
 function refused(row, answer) {
@@ -300,14 +366,18 @@ function refused(row, answer) {
   row.keys = keys;
   const what = whatItIs(keys);
   const why = row.size === 0 ? ['empty: the file holds no bytes'] : keys.why;
-  row.state.textContent = `${answer.lines.at(-1) ?? 'failed'}${what ? ` (${what})` : ''}` +
+  row.state.textContent =
+    `${answer.lines.at(-1) ?? 'failed'}${what ? ` (${what})` : ''}` +
     `${why.length > 0 ? `: ${why.join('; ')}` : ''}`;
   if (row.size === 0) return;
   // A WAV whose header tells its length and channels is refused now if
   // preparing it would not fit; anything else that may be audio is offered.
   const wav = keys.wave === 'yes' && keys.format !== 'none';
   if (wav) {
-    const tooLong = overBudget(row.path, { channels: Number(keys.channels), seconds: Number(keys.seconds) });
+    const tooLong = overBudget(row.path, {
+      channels: Number(keys.channels),
+      seconds: Number(keys.seconds),
+    });
     if (tooLong !== null) {
       row.state.append(` (${tooLong})`);
       return;
@@ -315,13 +385,19 @@ function refused(row, answer) {
   }
   const audio = /^(audio|video)\//.test(row.file.type) || kAudioNames.test(row.file.name);
   if (wav || audio) {
-    row.state.append(' ', button('Resample to 44.1 kHz stereo and convert',
-      `Resample to 44.1 kHz stereo and convert ${row.path}`, (event) => {
-        event.target.remove();
-        row.li.focus();
-        batch.refused -= 1;
-        schedule(prepareTask(row));
-      }));
+    row.state.append(
+      ' ',
+      button(
+        'Resample to 44.1 kHz stereo and convert',
+        `Resample to 44.1 kHz stereo and convert ${row.path}`,
+        (event) => {
+          event.target.remove();
+          row.li.focus();
+          batch.refused -= 1;
+          schedule(prepareTask(row));
+        },
+      ),
+    );
   }
 }
 
@@ -341,13 +417,18 @@ function prepareTask(row) {
         row.state.textContent = error instanceof Cancelled ? 'cancelled' : 'not prepared';
         if (error instanceof Cancelled) batch.cancelled += 1;
         if (error instanceof Unreadable) couldNotRead(row, error.message);
-        else batch.problems.push(error instanceof Refusal ? error.message : problem(error, `Preparing of ${row.path}`));
+        else
+          batch.problems.push(
+            error instanceof Refusal ? error.message : problem(error, `Preparing of ${row.path}`),
+          );
         return;
       }
       const inputName = `${baseName(row.path)}-prepared.wav`;
-      messages.textContent += `prepared ${inputName} from ${file.name} (${prepared.was}): ` +
+      messages.textContent +=
+        `prepared ${inputName} from ${file.name} (${prepared.was}): ` +
         `resampled to 44100 Hz by the browser, stereo, 16-bit${prepared.scaled}\n`;
-      if (prepared.note) batch.problems.push(`${prepared.note[0].toUpperCase()}${prepared.note.slice(1)}.`);
+      if (prepared.note)
+        batch.problems.push(`${prepared.note[0].toUpperCase()}${prepared.note.slice(1)}.`);
       await runWav2ima(row, prepared.wav, inputName, signal);
     },
   };
@@ -371,22 +452,35 @@ async function readWhole(file, signal) {
 async function prepareWav(row, signal) {
   const { file, keys } = row;
   const wav = keys?.wave === 'yes' && keys.format !== 'none';
-  const known = wav ? { channels: Number(keys.channels), seconds: Number(keys.seconds) }
+  const known = wav
+    ? { channels: Number(keys.channels), seconds: Number(keys.seconds) }
     : await abortable(describe(file), signal);
   const tooLong = overBudget(row.path, known);
   if (tooLong !== null) throw new Refusal(tooLong);
-  const decoded = await abortable(decode(file, (whole) => readWhole(whole, signal)), signal);
+  const decoded = await abortable(
+    decode(file, (whole) => readWhole(whole, signal)),
+    signal,
+  );
   const gain = await gainFor(decoded.buffer, signal);
   const { job, answer } = await converter.open('prepare', {}, { signal });
-  await sendSlices(decoded.buffer, (left, right, share) => {
-    progress.value = share;
-    converter.post('samples', job, { left, right, gain }, [left.buffer, right.buffer]);
-  }, signal);
+  await sendSlices(
+    decoded.buffer,
+    (left, right, share) => {
+      progress.value = share;
+      converter.post('samples', job, { left, right, gain }, [left.buffer, right.buffer]);
+    },
+    signal,
+  );
   converter.post('finish', job, {});
-  const was = whatItIs(keys ?? {}) ?? [file.type || 'type unknown', decoded.channels === 1 ? '1 channel' :
-    `${decoded.channels} channels`, `${decoded.seconds.toFixed(1)} s`].join(', ');
-  const scaled = gain < 1 ? `, scaled by ${(20 * Math.log10(gain)).toFixed(1)} dB so that no ` +
-    'sample clips' : '';
+  const was =
+    whatItIs(keys ?? {}) ??
+    [
+      file.type || 'type unknown',
+      decoded.channels === 1 ? '1 channel' : `${decoded.channels} channels`,
+      `${decoded.seconds.toFixed(1)} s`,
+    ].join(', ');
+  const decibels = (20 * Math.log10(gain)).toFixed(1);
+  const scaled = gain < 1 ? `, scaled by ${decibels} dB so that no sample clips` : '';
   return { wav: (await answer).wav, was, scaled, note: decoded.note };
 }
 
@@ -397,8 +491,11 @@ function offer(row, blob) {
   link.download = row.stream;
   link.textContent = row.stream;
   const listen = button('Listen', `Listen to ${row.stream}`, () => schedule(listenTask(row)));
-  row.state.replaceChildren(link, ` ${duration(blob.size)}, ${blob.size.toLocaleString('en')} bytes `,
-    listen);
+  row.state.replaceChildren(
+    link,
+    ` ${duration(blob.size)}, ${blob.size.toLocaleString('en')} bytes `,
+    listen,
+  );
   // A zip made before holds fewer streams: the next press makes another.
   if (batch.zip !== null) {
     URL.revokeObjectURL(downloadAll.href);
@@ -424,8 +521,16 @@ function listenTask(row) {
       say(`Decoding ${row.stream} with ima2wav…`);
       let answer;
       try {
-        answer = await converter.run('convert', { program: 'ima2wav', input: row.blob,
-          shown: [row.stream, decoded] }, { signal, onShare: (share) => { progress.value = share; } });
+        answer = await converter.run(
+          'convert',
+          { program: 'ima2wav', input: row.blob, shown: [row.stream, decoded] },
+          {
+            signal,
+            onShare: (share) => {
+              progress.value = share;
+            },
+          },
+        );
       } catch (error) {
         say(problem(error, `Decoding of ${row.stream}`));
         return;
@@ -454,8 +559,16 @@ function zipTask() {
       const made = forBatch.rows.filter((row) => row.blob);
       say(`Making one zip of ${made.length} streams…`);
       try {
-        const { zip } = await converter.run('zip', { entries: made.map((row) => ({ name: row.entry,
-          blob: row.blob })) }, { signal, onShare: (share) => { progress.value = share; } });
+        const { zip } = await converter.run(
+          'zip',
+          { entries: made.map((row) => ({ name: row.entry, blob: row.blob })) },
+          {
+            signal,
+            onShare: (share) => {
+              progress.value = share;
+            },
+          },
+        );
         forBatch.zip = zip;
       } catch (error) {
         say(problem(error, 'Making the zip'));
@@ -464,7 +577,9 @@ function zipTask() {
       if (forBatch !== batch) return;
       if (downloadAll.href.startsWith('blob:')) URL.revokeObjectURL(downloadAll.href);
       downloadAll.href = URL.createObjectURL(forBatch.zip);
-      say(`Made one zip of ${made.length} streams, ${forBatch.zip.size.toLocaleString('en')} bytes.`);
+      say(
+        `Made one zip of ${made.length} streams, ${forBatch.zip.size.toLocaleString('en')} bytes.`,
+      );
       downloadAll.click();
     },
   };
@@ -483,8 +598,10 @@ function add(found, skipped = 0) {
   const idle = queue.current === null;
   if (idle) startBatch();
   if (skipped > 0) {
-    batch.problems.push(`${skipped} ${skipped === 1 ? 'file' : 'files'} of the folder skipped: ` +
-      'not WAV. Choose them as files to prepare them.');
+    batch.problems.push(
+      `${skipped} ${skipped === 1 ? 'file' : 'files'} of the folder skipped: ` +
+        'not WAV. Choose them as files to prepare them.',
+    );
   }
   const rows = found.map(({ file, path }) => addRow(file, path));
   rows.forEach((row, i) => {
@@ -505,11 +622,14 @@ cancel.addEventListener('click', () => {
   queue.current?.controller.abort(new Cancelled());
 });
 
-chooser.addEventListener('change', () => add([...chooser.files].map((file) => ({ file, path: file.name }))));
+chooser.addEventListener('change', () =>
+  add([...chooser.files].map((file) => ({ file, path: file.name }))),
+);
 chooseFolder.addEventListener('click', () => folderChooser.click());
 folderChooser.addEventListener('change', () => {
   const files = [...folderChooser.files];
-  const wavs = files.filter((file) => /\.wav$/i.test(file.name))
+  const wavs = files
+    .filter((file) => /\.wav$/i.test(file.name))
     .map((file) => ({ file, path: file.webkitRelativePath || file.name }))
     .sort((a, b) => a.path.localeCompare(b.path));
   add(wavs, files.length - wavs.length);
@@ -519,13 +639,15 @@ folderChooser.addEventListener('change', () => {
 // lets the page walk it; anything else dropped is handed to wav2ima as is.
 async function filesOf(entry, found, counts) {
   if (entry.isFile) {
-    found.push({ file: await new Promise((resolve, reject) => entry.file(resolve, reject)),
-      path: entry.fullPath.replace(/^\//, '') });
+    found.push({
+      file: await new Promise((resolve, reject) => entry.file(resolve, reject)),
+      path: entry.fullPath.replace(/^\//, ''),
+    });
     return;
   }
   const reader = entry.createReader();
-  for (let entries; (entries = await new Promise((resolve, reject) =>
-    reader.readEntries(resolve, reject))).length > 0;) {
+  const readEntries = () => new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+  for (let entries = await readEntries(); entries.length > 0; entries = await readEntries()) {
     entries.sort((a, b) => a.name.localeCompare(b.name));
     for (const child of entries) {
       if (child.isDirectory || /\.wav$/i.test(child.name)) await filesOf(child, found, counts);
@@ -558,7 +680,9 @@ drop.addEventListener('drop', async (event) => {
     return;
   }
   if (found.length === 0) {
-    say(`No WAV files in what was dropped${counts.skipped > 0 ? `: ${counts.skipped} other files skipped` : ''}.`);
+    say(
+      `No WAV files in what was dropped${counts.skipped > 0 ? `: ${counts.skipped} other files skipped` : ''}.`,
+    );
   }
   add(found, counts.skipped);
 });
@@ -566,5 +690,9 @@ drop.addEventListener('drop', async (event) => {
 say('Loading the converter…');
 converter.start().then(
   () => say('Ready: choose or drop WAV files. They never leave this computer.'),
-  (error) => say(`The converter could not be loaded (${error.message}). Reload the page, or ` +
-    'choose a file to try again.'));
+  (error) =>
+    say(
+      `The converter could not be loaded (${error.message}). Reload the page, or ` +
+        'choose a file to try again.',
+    ),
+);

@@ -11,7 +11,9 @@ const utf8Length = (text) => new TextEncoder().encode(text).length;
 
 // One path segment made safe, `fallback` where nothing of it is left.
 export function safeSegment(segment, fallback) {
-  let safe = [...segment].filter((c) => c >= ' ' && c !== '\u007f').join('')
+  let safe = [...segment]
+    .filter((c) => c >= ' ' && c !== '\u007f')
+    .join('')
     .replace(/[<>:"/\\|?*]/g, '_')
     .replace(/^[.\s]+|[.\s]+$/g, '');
   while (utf8Length(safe) > kMaxBaseBytes) safe = [...safe].slice(0, -1).join('').trimEnd();
@@ -37,7 +39,8 @@ export class NameSet {
 
   claim(name) {
     const dot = name.lastIndexOf('.');
-    const [stem, extension] = dot > name.lastIndexOf('/') ? [name.slice(0, dot), name.slice(dot)] : [name, ''];
+    const [stem, extension] =
+      dot > name.lastIndexOf('/') ? [name.slice(0, dot), name.slice(dot)] : [name, ''];
     let unique = name;
     for (let n = 2; this.#taken.has(unique.toLowerCase()); n++) unique = `${stem}-${n}${extension}`;
     this.#taken.add(unique.toLowerCase());

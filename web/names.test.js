@@ -2,7 +2,7 @@
 // refuse or misread them.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { NameSet, madeName } from './names.js';
+import { madeName, NameSet } from './names.js';
 
 test('a made name is safe on every system', () => {
   const rows = [
@@ -17,11 +17,14 @@ test('a made name is safe on every system', () => {
     ['music/..hidden/x.wav', 'music/hidden/x.ima'],
     [`${'é'.repeat(150)}.wav`, `${'é'.repeat(100)}.ima`],
   ];
-  for (const [input, want] of rows) assert.equal(madeName(input, '.ima'), want, JSON.stringify(input));
+  for (const [input, want] of rows)
+    assert.equal(madeName(input, '.ima'), want, JSON.stringify(input));
 });
 
 test('names are unique whatever their case', () => {
   const names = new NameSet();
-  assert.deepEqual(['a.ima', 'A.ima', 'a.ima', 'f/a.ima', 'noext'].map((name) => names.claim(name)),
-    ['a.ima', 'A-2.ima', 'a-3.ima', 'f/a.ima', 'noext']);
+  assert.deepEqual(
+    ['a.ima', 'A.ima', 'a.ima', 'f/a.ima', 'noext'].map((name) => names.claim(name)),
+    ['a.ima', 'A-2.ima', 'a-3.ima', 'f/a.ima', 'noext'],
+  );
 });

@@ -48,11 +48,16 @@ const described = (channels, seconds) =>
 // fits.
 export function overBudget(name, { channels, seconds }) {
   if (!(cost({ channels: channels ?? 8, seconds }) > kChannelSeconds)) return null;
-  const what = channels === null ? `${seconds.toFixed(1)} s of channels the page could not count ` +
-    'before decoding (it counts 8)' : described(channels, seconds);
-  return `${name} is too long to prepare here (${what}): preparing holds all of the decoded ` +
+  const what =
+    channels === null
+      ? `${seconds.toFixed(1)} s of channels the page could not count ` +
+        'before decoding (it counts 8)'
+      : described(channels, seconds);
+  return (
+    `${name} is too long to prepare here (${what}): preparing holds all of the decoded ` +
     `audio in memory, so the page prepares at most ${kChannelSeconds} channel-seconds (one hour ` +
-    'of stereo, 15 minutes of 5.1). sox or ffmpeg can resample it.';
+    'of stereo, 15 minutes of 5.1). sox or ffmpeg can resample it.'
+  );
 }
 
 // How long a compressed file plays, as an <audio> element reads it from the
@@ -81,11 +86,19 @@ async function decodeBytes(bytes) {
 // length, and its channels from its first MiB decoded. Rejects with a
 // Refusal for a file the browser does not decode at all.
 export async function describe(file) {
-  const head = await file.slice(0, kProbeBytes).arrayBuffer().catch((error) => {
-    throw new Unreadable(`${error.name}: ${error.message}`);
-  });
-  const [seconds, channels] = await Promise.all([mediaSeconds(file),
-    decodeBytes(head).then((buffer) => buffer.numberOfChannels, () => null)]);
+  const head = await file
+    .slice(0, kProbeBytes)
+    .arrayBuffer()
+    .catch((error) => {
+      throw new Unreadable(`${error.name}: ${error.message}`);
+    });
+  const [seconds, channels] = await Promise.all([
+    mediaSeconds(file),
+    decodeBytes(head).then(
+      (buffer) => buffer.numberOfChannels,
+      () => null,
+    ),
+  ]);
   if (Number.isNaN(seconds) && channels === null) {
     throw new Refusal(`The browser could not decode ${file.name} as audio.`);
   }
@@ -99,8 +112,10 @@ export async function describe(file) {
 // than the file's size suggests; rejects with a Refusal.
 export async function decode(file, read) {
   if (file.size > kMaxBytes) {
-    throw new Refusal(`${file.name} is too large to prepare here: the browser reads the whole ` +
-      `file into memory to decode it, and the page takes at most ${kMaxBytes / (1 << 30)} GiB.`);
+    throw new Refusal(
+      `${file.name} is too large to prepare here: the browser reads the whole ` +
+        `file into memory to decode it, and the page takes at most ${kMaxBytes / (1 << 30)} GiB.`,
+    );
   }
   const bytes = await read(file);
   let decoded;
@@ -111,7 +126,8 @@ export async function decode(file, read) {
   }
   const result = { channels: decoded.numberOfChannels, seconds: decoded.duration, note: null };
   if (file.size > kMaxBytesPerSecond * Math.max(decoded.duration, 1)) {
-    result.note = `only ${decoded.duration.toFixed(1)} s of audio came from ${file.name}, far ` +
+    result.note =
+      `only ${decoded.duration.toFixed(1)} s of audio came from ${file.name}, far ` +
       `less than its ${(file.size / 1e6).toFixed(1)} MB suggest: it may be damaged`;
   }
   if (decoded.numberOfChannels <= 2) return { buffer: decoded, ...result };

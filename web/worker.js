@@ -46,7 +46,9 @@ async function convert({ program, input, shown, explain }, share) {
   let shownShare = 0;
   const source = new SliceInput(input, (position) => {
     const done = position / Math.max(input.size, 1);
-    if (done - shownShare >= 0.01) share((shownShare = done));
+    if (done - shownShare < 0.01) return;
+    shownShare = done;
+    share(done);
   });
   const names = kNames[program];
   const output = new BlockOutput(kOutputTypes[program]);
@@ -107,7 +109,9 @@ async function zip({ entries }, share) {
   const parts = [];
   let written = 0;
   const reader = makeZip(files).getReader();
-  for (let chunk; !({ value: chunk } = await reader.read()).done;) {
+  for (;;) {
+    const { value: chunk, done } = await reader.read();
+    if (done) break;
     parts.push(sources.get(chunk) ?? chunk);
     written += chunk.length;
     share(written / total);
@@ -115,16 +119,15 @@ async function zip({ entries }, share) {
   return { zip: new Blob(parts, { type: 'application/zip' }) };
 }
 
-// The WAVs being prepared, by job: a canonical header, then 16-bit frames,
-// each sample scaled by the slice's gain, rounded to the nearest and
-// clamped.
-const kHeaderBytes = 44;
+// The WAVs being prepared, by job: 16-bit frames, each sample scaled by the
+// slice's gain, rounded to the nearest and clamped; the header goes before
+// them once their length is known.
 const preparing = new Map();
 const pcm16 = (x) => Math.min(32767, Math.max(-32768, Math.round(x * 32768)));
 
-function prepare(message, share, job) {
+function prepare(_message, _share, job) {
   return new Promise((resolve) => {
-    preparing.set(job, { file: new BlockOutput('audio/wav'), end: kHeaderBytes, resolve });
+    preparing.set(job, { frames: new BlockOutput('audio/wav'), end: 0, resolve });
   });
 }
 
@@ -135,28 +138,26 @@ function samples({ job, left, right, gain }) {
     frames.setInt16(4 * i, pcm16(left[i] * gain), true);
     frames.setInt16(4 * i + 2, pcm16(right[i] * gain), true);
   }
-  wav.file.write(new Uint8Array(frames.buffer), wav.end);
+  wav.frames.write(new Uint8Array(frames.buffer), wav.end);
   wav.end += frames.byteLength;
 }
 
-function finish({ job }) {
+// The header ima2wav writes before `dataBytes` bytes of samples: wavcheck
+// writes it, from the format the converter reads.
+async function waveHeader(dataBytes) {
+  const header = new BlockOutput('audio/wav');
+  const run = inFolder({ 'header.wav': header });
+  const args = ['wavcheck', '--header', String(dataBytes), 'header.wav'];
+  if ((await runProgram(modules.wavcheck, args, run.fds)) !== 0)
+    throw new Error(run.lines.join(' '));
+  return header.bytes();
+}
+
+async function finish({ job }) {
   const wav = preparing.get(job);
   preparing.delete(job);
-  const dataSize = wav.end - kHeaderBytes;
-  const header = new DataView(new ArrayBuffer(kHeaderBytes));
-  for (const [at, tag] of [[0, 'RIFF'], [8, 'WAVE'], [12, 'fmt '], [36, 'data']]) {
-    [...tag].forEach((c, i) => header.setUint8(at + i, c.charCodeAt(0)));
-  }
-  // Size, format 1 (PCM), 2 channels, 44100 Hz, bytes per second and
-  // frame, 16 bits, data size.
-  const fields = [[4, 36 + dataSize, 4], [16, 16, 4], [20, 1, 2], [22, 2, 2], [24, 44100, 4],
-    [28, 176400, 4], [32, 4, 2], [34, 16, 2], [40, dataSize, 4]];
-  for (const [at, value, size] of fields) {
-    if (size === 4) header.setUint32(at, value, true);
-    else header.setUint16(at, value, true);
-  }
-  wav.file.write(new Uint8Array(header.buffer), 0);
-  wav.resolve({ wav: wav.file.blob() });
+  const header = await waveHeader(wav.end);
+  wav.resolve({ wav: new Blob([header, wav.frames.blob()], { type: 'audio/wav' }) });
 }
 
 // Each handler takes the message, a function that reports the share done
@@ -175,7 +176,7 @@ const handlers = {
 };
 const kUnanswered = new Set(['modules', 'samples', 'finish']);
 
-onmessage = async ({ data }) => {
+globalThis.onmessage = async ({ data }) => {
   const { type, job } = data;
   const share = (done) => postMessage({ type: 'share', job, share: done });
   try {

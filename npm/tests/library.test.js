@@ -2,12 +2,13 @@
 // native bytes, refusals with their reasons, wrong and detached inputs,
 // abort, progress, a free event loop, programs handed over, and require().
 import assert from 'node:assert/strict';
-import { openAsBlob, readFileSync, writeFileSync, mkdtempSync } from 'node:fs';
+import { mkdtempSync, openAsBlob, readFileSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { monitorEventLoopDelay } from 'node:perf_hooks';
 import { test } from 'node:test';
+import { wavHeader } from '../../tools/wav_inputs.mjs';
 import { example, load, native, packageDir } from './package.js';
 
 const { wav2ima, ima2wav, usePrograms, ConversionError } = await load('wav2ima.node.js');
@@ -15,19 +16,6 @@ const sweep = readFileSync(example);
 const stream = native('wav2ima', sweep);
 const decoded = native('ima2wav', stream);
 
-// A canonical WAV header for `dataSize` bytes of the given format.
-function wavHeader({ channels = 2, rate = 44100, bits = 16, dataSize }) {
-  const header = Buffer.alloc(44);
-  header.write('RIFFxxxxWAVEfmt ', 0);
-  header.writeUInt32LE(36 + dataSize, 4);
-  for (const [at, value, size] of [[16, 16, 4], [20, 1, 2], [22, channels, 2], [24, rate, 4],
-    [28, (rate * channels * bits) / 8, 4], [32, (channels * bits) / 8, 2], [34, bits, 2], [40, dataSize, 4]]) {
-    if (size === 4) header.writeUInt32LE(value, at);
-    else header.writeUInt16LE(value, at);
-  }
-  header.write('data', 36);
-  return header;
-}
 // A WAV of 200 MB: long enough to be aborted, and to hold the event loop if
 // it ran on node's own thread.
 const long = Buffer.concat([wavHeader({ dataSize: 200e6 }), Buffer.alloc(200e6, 3)]);
@@ -46,12 +34,20 @@ test('every input kind gives the native bytes', async () => {
     ['a Blob', new Blob([sweep])],
     ['a file as a Blob', await openAsBlob(path)],
   ];
-  for (const [name, input] of rows) assert.deepEqual(Buffer.from(await wav2ima(input)), stream, name);
+  for (const [name, input] of rows)
+    assert.deepEqual(Buffer.from(await wav2ima(input)), stream, name);
   const blob = await wav2ima(sweep, { output: 'blob' });
-  assert.ok(blob instanceof Blob && Buffer.from(await blob.arrayBuffer()).equals(stream), 'output as a Blob');
+  assert.ok(
+    blob instanceof Blob && Buffer.from(await blob.arrayBuffer()).equals(stream),
+    'output as a Blob',
+  );
   const result = await wav2ima(sweep);
   assert.equal(result.buffer.byteLength, result.length, 'the result owns its buffer whole');
-  assert.deepEqual(Buffer.from(await ima2wav(result.buffer)), decoded, 'ima2wav of the result\'s buffer');
+  assert.deepEqual(
+    Buffer.from(await ima2wav(result.buffer)),
+    decoded,
+    "ima2wav of the result's buffer",
+  );
   assert.deepEqual(Buffer.from(sweep), readFileSync(example), 'the input unchanged');
 });
 
@@ -60,50 +56,85 @@ test('inputs past the size sent whole are read in slices to the same bytes', asy
   input.writeUInt32LE(sweep.length - 44 + (3 << 20), 40);
   input.writeUInt32LE(sweep.length - 8 + (3 << 20), 4);
   const shares = [];
-  assert.deepEqual(Buffer.from(await wav2ima(input, { onProgress: (share) => shares.push(share) })),
-    native('wav2ima', input));
-  assert.ok(shares.length >= 2 && shares.every((share, i) => i === 0 || share >= shares[i - 1]) &&
-    shares.at(-1) === 1, `progress: ${shares}`);
+  assert.deepEqual(
+    Buffer.from(await wav2ima(input, { onProgress: (share) => shares.push(share) })),
+    native('wav2ima', input),
+  );
+  assert.ok(
+    shares.length >= 2 &&
+      shares.every((share, i) => i === 0 || share >= shares[i - 1]) &&
+      shares.at(-1) === 1,
+    `progress: ${shares}`,
+  );
   assert.deepEqual(Buffer.from(await ima2wav(new Blob([stream]))), decoded, 'ima2wav of a Blob');
 });
 
-test('a refusal says the program\'s words and the file\'s', async () => {
+test("a refusal says the program's words and the file's", async () => {
   const rows = [
-    ['a 48 kHz mono WAV', Buffer.concat([wavHeader({ channels: 1, rate: 48000, dataSize: 4 }), Buffer.alloc(4)]),
-      'mono: 1 channel, wav2ima converts stereo; 48000 Hz, wav2ima converts 44100 Hz'],
-    ['a 24-bit WAV', Buffer.concat([wavHeader({ bits: 24, dataSize: 6 }), Buffer.alloc(6)]),
-      '24-bit, wav2ima converts 16-bit'],
+    [
+      'a 48 kHz mono WAV',
+      Buffer.concat([wavHeader({ channels: 1, rate: 48000, dataSize: 4 }), Buffer.alloc(4)]),
+      'mono: 1 channel, wav2ima converts stereo; 48000 Hz, wav2ima converts 44100 Hz',
+    ],
+    [
+      'a 24-bit WAV',
+      Buffer.concat([wavHeader({ bits: 24, dataSize: 6 }), Buffer.alloc(6)]),
+      '24-bit, wav2ima converts 16-bit',
+    ],
     ['JSON', Buffer.from('{"not": "audio"}'), 'not a RIFF/WAVE file'],
-    ['a cut WAV past the size sent whole', long.subarray(0, 3 << 20), 'cut short: the file ends before its last chunk does'],
+    [
+      'a cut WAV past the size sent whole',
+      long.subarray(0, 3 << 20),
+      'cut short: the file ends before its last chunk does',
+    ],
   ];
   for (const [name, input, reason] of rows) {
     const error = await wav2ima(input).catch((caught) => caught);
     assert.ok(error instanceof ConversionError, name);
-    assert.deepEqual([error.message, error.status, error.reason], ['convert error', 1, reason], name);
+    assert.deepEqual(
+      [error.message, error.status, error.reason],
+      ['convert error', 1, reason],
+      name,
+    );
   }
 });
 
-test('wrong and detached inputs are TypeErrors in the library\'s words', async () => {
+test("wrong and detached inputs are TypeErrors in the library's words", async () => {
   for (const input of ['a.wav', 42, null, new Int16Array(4), new DataView(new ArrayBuffer(4))]) {
-    await assert.rejects(wav2ima(input), { name: 'TypeError', message: 'wav2ima: the input must be a Uint8Array, an ArrayBuffer or a Blob' });
+    await assert.rejects(wav2ima(input), {
+      name: 'TypeError',
+      message: 'wav2ima: the input must be a Uint8Array, an ArrayBuffer or a Blob',
+    });
   }
   const detached = new Uint8Array(sweep).buffer;
   structuredClone(detached, { transfer: [detached] });
-  await assert.rejects(ima2wav(detached), { name: 'TypeError', message: 'ima2wav: the input\'s ArrayBuffer is detached' });
+  await assert.rejects(ima2wav(detached), {
+    name: 'TypeError',
+    message: "ima2wav: the input's ArrayBuffer is detached",
+  });
   const during = new Uint8Array(long);
   const converting = wav2ima(during);
   setTimeout(() => structuredClone(during.buffer, { transfer: [during.buffer] }), 20);
-  await assert.rejects(converting, { name: 'TypeError', message: 'wav2ima: the input\'s ArrayBuffer was detached during the conversion' });
+  await assert.rejects(converting, {
+    name: 'TypeError',
+    message: "wav2ima: the input's ArrayBuffer was detached during the conversion",
+  });
   await assert.rejects(wav2ima(sweep, { output: 'text' }), TypeError);
 });
 
 test('abort stops the conversion, and the next one runs', async () => {
   await assert.rejects(wav2ima(sweep, { signal: AbortSignal.abort() }), { name: 'AbortError' });
   const controller = new AbortController();
-  const converting = wav2ima(long, { signal: controller.signal, onProgress: () => controller.abort() });
+  const converting = wav2ima(long, {
+    signal: controller.signal,
+    onProgress: () => controller.abort(),
+  });
   const asked = Date.now();
   await assert.rejects(converting, { name: 'AbortError' });
-  assert.ok(Date.now() - asked < 10000, 'aborted within seconds (bench/library.mjs: within a second)');
+  assert.ok(
+    Date.now() - asked < 10000,
+    'aborted within seconds (bench/library.mjs: within a second)',
+  );
   assert.deepEqual(Buffer.from(await wav2ima(sweep)), stream);
 });
 
@@ -120,8 +151,16 @@ test('programs handed over: bytes, a path, a Module; a wrong one said', async ()
   const bytes = (name) => readFileSync(join(packageDir, `${name}.wasm`));
   const rows = [
     { wav2ima: bytes('wav2ima'), ima2wav: bytes('ima2wav'), wavcheck: bytes('wavcheck') },
-    { wav2ima: join(packageDir, 'wav2ima.wasm'), ima2wav: join(packageDir, 'ima2wav.wasm'), wavcheck: join(packageDir, 'wavcheck.wasm') },
-    { wav2ima: new WebAssembly.Module(bytes('wav2ima')), ima2wav: bytes('ima2wav'), wavcheck: bytes('wavcheck') },
+    {
+      wav2ima: join(packageDir, 'wav2ima.wasm'),
+      ima2wav: join(packageDir, 'ima2wav.wasm'),
+      wavcheck: join(packageDir, 'wavcheck.wasm'),
+    },
+    {
+      wav2ima: new WebAssembly.Module(bytes('wav2ima')),
+      ima2wav: bytes('ima2wav'),
+      wavcheck: bytes('wavcheck'),
+    },
   ];
   try {
     for (const programs of rows) {
@@ -132,7 +171,11 @@ test('programs handed over: bytes, a path, a Module; a wrong one said', async ()
     usePrograms({ wav2ima: 42, ima2wav: 42, wavcheck: 42 });
     await assert.rejects(wav2ima(sweep), /usePrograms: wav2ima must be a URL/);
   } finally {
-    usePrograms(Object.fromEntries(['wav2ima', 'ima2wav', 'wavcheck'].map((name) => [name, join(packageDir, `${name}.wasm`)])));
+    usePrograms(
+      Object.fromEntries(
+        ['wav2ima', 'ima2wav', 'wavcheck'].map((name) => [name, join(packageDir, `${name}.wasm`)]),
+      ),
+    );
   }
 });
 

@@ -19,7 +19,9 @@ export function native(program, input) {
   const dir = mkdtempSync(join(tmpdir(), 'wav2ima-native-'));
   try {
     writeFileSync(join(dir, 'in'), input);
-    execFileSync(join(nativeDir, program), [join(dir, 'in'), join(dir, 'out')], { stdio: 'ignore' });
+    execFileSync(join(nativeDir, program), [join(dir, 'in'), join(dir, 'out')], {
+      stdio: 'ignore',
+    });
     return readFileSync(join(dir, 'out'));
   } catch {
     return null;

@@ -7,13 +7,14 @@
 // chromium to the native bytes, and an esbuild bundle for node.
 //
 //   node npm/tests/package_test.mjs PACKAGE.tgz NATIVE_BUILD examples/sweep.wav
-import { nodeResolve } from '@rollup/plugin-node-resolve';
-import url from '@rollup/plugin-url';
+
 import { spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { cp, mkdir, mkdtemp, readFile, rm, writeFile } from 'node:fs/promises';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
+import { nodeResolve } from '@rollup/plugin-node-resolve';
+import url from '@rollup/plugin-url';
 import { build as esbuild } from 'esbuild';
 import { rollup } from 'rollup';
 import { build as vite } from 'vite';
@@ -36,8 +37,14 @@ const project = join(scratch, 'project');
 const work = join(project, 'work');
 await cp(new URL('../bundlers', import.meta.url), project, { recursive: true });
 await mkdir(work);
-await writeFile(join(project, 'package.json'), '{ "name": "user", "private": true, "type": "module" }\n');
-check(run('npm', ['install', '--no-audit', '--no-fund', tarball], project).status === 0, 'installed from the tarball');
+await writeFile(
+  join(project, 'package.json'),
+  '{ "name": "user", "private": true, "type": "module" }\n',
+);
+check(
+  run('npm', ['install', '--no-audit', '--no-fund', tarball], project).status === 0,
+  'installed from the tarball',
+);
 const installed = join(project, 'node_modules/wav2ima');
 await cp(example, join(project, 'sweep.wav'));
 await writeFile(join(project, 'cut.wav'), (await readFile(example)).subarray(0, 1000));
@@ -47,12 +54,23 @@ const want = hash(await readFile(join(project, 'sweep.ima')));
 
 // Each command by npx and natively, on relative, upward and absolute paths.
 const bytes = (path) => readFile(path).catch(() => Buffer.alloc(0));
-for (const [program, input] of [['wav2ima', '../sweep.wav'], ['wav2ima', join(project, 'cut.wav')],
-  ['wav2ima', 'missing.wav'], ['ima2wav', '../sweep.ima']]) {
-  const [npx, wanted] = [run('npx', ['--no', program, input, 'npx.out'], work), run(join(native, program), [input, 'native.out'], work)];
+for (const [program, input] of [
+  ['wav2ima', '../sweep.wav'],
+  ['wav2ima', join(project, 'cut.wav')],
+  ['wav2ima', 'missing.wav'],
+  ['ima2wav', '../sweep.ima'],
+]) {
+  const [npx, wanted] = [
+    run('npx', ['--no', program, input, 'npx.out'], work),
+    run(join(native, program), [input, 'native.out'], work),
+  ];
   const same = (await bytes(join(work, 'npx.out'))).equals(await bytes(join(work, 'native.out')));
-  check(npx.status === wanted.status && npx.stdout + npx.stderr === wanted.stdout + wanted.stderr && same,
-    `npx ${program} ${input} as natively (status ${npx.status}, ${JSON.stringify(npx.stdout + npx.stderr)})`);
+  check(
+    npx.status === wanted.status &&
+      npx.stdout + npx.stderr === wanted.stdout + wanted.stderr &&
+      same,
+    `npx ${program} ${input} as natively (status ${npx.status}, ${JSON.stringify(npx.stdout + npx.stderr)})`,
+  );
   await Promise.all(['npx.out', 'native.out'].map((name) => rm(join(work, name), { force: true })));
 }
 
@@ -65,52 +83,121 @@ const script = `import { readFile } from 'node:fs/promises';
   const refused = await wav2ima(await readFile('cut.wav')).catch((error) => error);
   console.log(JSON.stringify({ hashes: [hash(stream), hash(await ima2wav(stream.buffer))],
     refused: refused instanceof ConversionError && [refused.message, refused.status, refused.reason] }));`;
-const library = JSON.parse(run('node', ['--input-type=module', '-e', script], project).stdout || '{}');
-check(library.hashes?.join() === [want, hash(await readFile(join(project, 'sweep-decoded.wav')))].join(),
-  'the library gives the native bytes');
-check(library.refused?.join() === 'convert error,1,cut short: the file ends before its last chunk does',
-  `a truncated WAV rejects with a ConversionError and its reason (${library.refused})`);
+const library = JSON.parse(
+  run('node', ['--input-type=module', '-e', script], project).stdout || '{}',
+);
+check(
+  library.hashes?.join() ===
+    [want, hash(await readFile(join(project, 'sweep-decoded.wav')))].join(),
+  'the library gives the native bytes',
+);
+check(
+  library.refused?.join() === 'convert error,1,cut short: the file ends before its last chunk does',
+  `a truncated WAV rejects with a ConversionError and its reason (${library.refused})`,
+);
 
 // The types, as a consumer's tsc --strict reads them under each module setting.
-for (const [module, resolution] of [['node16', 'node16'], ['nodenext', 'nodenext'], ['esnext', 'bundler']]) {
-  const tsc = run('node', [join(root, 'node_modules/typescript/bin/tsc'), '--noEmit', '--strict', '--target', 'es2022',
-    '--lib', 'es2022,dom', '--module', module, '--moduleResolution', resolution, 'types.ts'], project);
-  check(tsc.status === 0, `tsc --strict, module ${module}: ${tsc.stdout.trim() || 'the README\'s examples compile'}`);
+for (const [module, resolution] of [
+  ['node16', 'node16'],
+  ['nodenext', 'nodenext'],
+  ['esnext', 'bundler'],
+]) {
+  const tsc = run(
+    'node',
+    [
+      join(root, 'node_modules/typescript/bin/tsc'),
+      '--noEmit',
+      '--strict',
+      '--target',
+      'es2022',
+      '--lib',
+      'es2022,dom',
+      '--module',
+      module,
+      '--moduleResolution',
+      resolution,
+      'types.ts',
+    ],
+    project,
+  );
+  check(
+    tsc.status === 0,
+    `tsc --strict, module ${module}: ${tsc.stdout.trim() || "the README's examples compile"}`,
+  );
 }
 // attw over every resolution but node10 and CommonJS's: the package is ES
 // modules, which node 20.19 and later also load by require().
 const attw = run(bin('attw'), ['--profile', 'esm-only', tarball], root);
-check(attw.status === 0, `attw --profile esm-only: ${attw.status === 0 ? 'no problem' : attw.stdout}`);
+check(
+  attw.status === 0,
+  `attw --profile esm-only: ${attw.status === 0 ? 'no problem' : attw.stdout}`,
+);
 const publint = run(bin('publint'), ['--strict', installed], root);
-check(publint.status === 0 && !/warn|error|suggestion/i.test(publint.stdout), `publint: ${publint.stdout.trim()}`);
+check(
+  publint.status === 0 && !/warn|error|suggestion/i.test(publint.stdout),
+  `publint: ${publint.stdout.trim()}`,
+);
 // A dry run here is not logged in to the registry, and says so; nothing
 // else may be said against the package.
 const publish = run('npm', ['publish', '--dry-run', '--ignore-scripts'], dirname(tarball));
-const warned = publish.stderr.split('\n').filter((line) => /warn/i.test(line) && !/logged in/.test(line));
-check(publish.status === 0 && warned.length === 0, `npm publish --dry-run: ${warned.join('; ') || 'clean'}`);
+const warned = publish.stderr
+  .split('\n')
+  .filter((line) => /warn/i.test(line) && !/logged in/.test(line));
+check(
+  publish.status === 0 && warned.length === 0,
+  `npm publish --dry-run: ${warned.join('; ') || 'clean'}`,
+);
 
 // The bundlers. Vite and webpack ship the programs beside the bundle as the
 // package is; esbuild (its file loader) and Rollup (its url plugin) are
 // given them by wav2ima/programs.
 const out = join(scratch, 'out');
-const page = (dir, script, type = 'module') => writeFile(join(dir, 'index.html'),
-  `<!doctype html><html lang="en"><head><meta charset="utf-8"><title>bundled</title></head><body><p id="result">converting…</p><script type="${type}" src="${script}"></script></body></html>\n`);
+const page = (dir, script, type = 'module') =>
+  writeFile(
+    join(dir, 'index.html'),
+    `<!doctype html><html lang="en"><head><meta charset="utf-8"><title>bundled</title></head><body><p id="result">converting…</p><script type="${type}" src="${script}"></script></body></html>\n`,
+  );
 const builds = {
-  vite: () => vite({ root: project, logLevel: 'error', build: { outDir: join(out, 'vite'), emptyOutDir: true } }),
+  vite: () =>
+    vite({
+      root: project,
+      logLevel: 'error',
+      build: { outDir: join(out, 'vite'), emptyOutDir: true },
+    }),
   webpack: async () => {
-    const compiler = webpack({ mode: 'production', context: project, entry: './main.js', output: { path: join(out, 'webpack') } });
-    await new Promise((done, fail) => compiler.run((error, stats) =>
-      (error || stats.hasErrors() ? fail(error ?? new Error(stats.toString('errors-only'))) : done())));
+    const compiler = webpack({
+      mode: 'production',
+      context: project,
+      entry: './main.js',
+      output: { path: join(out, 'webpack') },
+    });
+    await new Promise((done, fail) =>
+      compiler.run((error, stats) =>
+        error || stats.hasErrors()
+          ? fail(error ?? new Error(stats.toString('errors-only')))
+          : done(),
+      ),
+    );
     await page(join(out, 'webpack'), 'main.js', 'text/javascript');
   },
   esbuild: async () => {
-    await esbuild({ entryPoints: [join(project, 'main-programs.js')], bundle: true, format: 'esm', outdir: join(out, 'esbuild'),
-      loader: { '.wasm': 'file' }, absWorkingDir: project, logLevel: 'error' });
+    await esbuild({
+      entryPoints: [join(project, 'main-programs.js')],
+      bundle: true,
+      format: 'esm',
+      outdir: join(out, 'esbuild'),
+      loader: { '.wasm': 'file' },
+      absWorkingDir: project,
+      logLevel: 'error',
+    });
     await page(join(out, 'esbuild'), 'main-programs.js');
   },
   rollup: async () => {
-    const bundle = await rollup({ input: join(project, 'main-programs.js'), onwarn: () => {},
-      plugins: [nodeResolve({ rootDir: project }), url({ include: ['**/*.wasm'], limit: 0 })] });
+    const bundle = await rollup({
+      input: join(project, 'main-programs.js'),
+      onwarn: () => {},
+      plugins: [nodeResolve({ rootDir: project }), url({ include: ['**/*.wasm'], limit: 0 })],
+    });
     await bundle.write({ dir: join(out, 'rollup'), format: 'es' });
     await page(join(out, 'rollup'), 'main-programs.js');
   },
@@ -118,14 +205,21 @@ const builds = {
 const browser = await launch();
 try {
   for (const [name, build] of Object.entries(builds)) {
-    const built = await build().then(() => null, (error) => error);
+    const built = await build().then(
+      () => null,
+      (error) => error,
+    );
     check(built === null, `${name}: built${built ? ` (${built.message})` : ''}`);
     if (built) continue;
     await cp(example, join(out, name, 'sweep.wav'));
     const server = await serve(join(out, name));
     const tab = await browser.newPage();
     await tab.goto(`http://127.0.0.1:${server.address().port}/`);
-    await tab.waitForFunction(() => !/…$/.test(document.querySelector('#result').textContent), { timeout: 60000 }).catch(() => {});
+    await tab
+      .waitForFunction(() => !/…$/.test(document.querySelector('#result').textContent), {
+        timeout: 60000,
+      })
+      .catch(() => {});
     const shown = await tab.$eval('#result', (element) => element.textContent);
     check(shown === want, `${name}: the page converts the example to the native bytes (${shown})`);
     await tab.close();
@@ -135,10 +229,22 @@ try {
   await browser.close();
 }
 // An esbuild bundle for node, the programs inside it as bytes.
-await esbuild({ entryPoints: [join(project, 'node-main.js')], bundle: true, platform: 'node', format: 'esm',
-  target: 'node20', outfile: join(out, 'node/main.mjs'), loader: { '.wasm': 'binary' }, absWorkingDir: project, logLevel: 'error' });
+await esbuild({
+  entryPoints: [join(project, 'node-main.js')],
+  bundle: true,
+  platform: 'node',
+  format: 'esm',
+  target: 'node20',
+  outfile: join(out, 'node/main.mjs'),
+  loader: { '.wasm': 'binary' },
+  absWorkingDir: project,
+  logLevel: 'error',
+});
 const bundled = run('node', [join(out, 'node/main.mjs'), join(project, 'sweep.wav')], scratch);
-check(bundled.stdout.trim() === want, `esbuild for node: the native bytes (${bundled.stdout.trim() || bundled.stderr})`);
+check(
+  bundled.stdout.trim() === want,
+  `esbuild for node: the native bytes (${bundled.stdout.trim() || bundled.stderr})`,
+);
 
 await rm(scratch, { recursive: true });
 if (failures.length > 0) {

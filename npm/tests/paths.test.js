@@ -20,13 +20,15 @@ test('a name under the root reaches the kernel whole, or not at all', () => {
     ['win32', 'C:/Users/me/\\music\\a.wav', null],
     ['win32', 'C:/Users/me/a.wav:stream', null],
   ];
-  for (const [platform, path, want] of rows) assert.equal(hostPath(path, platform), want, `${platform} ${path}`);
+  for (const [platform, path, want] of rows)
+    assert.equal(hostPath(path, platform), want, `${platform} ${path}`);
 });
 
 test('a relative name resolves against the working directory', () => {
   // The C library joins the working directory it was told and the name,
   // and strips the root's slash before the runner sees the path.
-  const joined = (cwd, name, platform) => hostPath(`${workingDirectoryName(cwd, platform)}/${name}`.slice(1), platform);
+  const joined = (cwd, name, platform) =>
+    hostPath(`${workingDirectoryName(cwd, platform)}/${name}`.slice(1), platform);
   assert.equal(joined('C:\\Users\\me', 'a.wav', 'win32'), 'C:/Users/me/a.wav');
   assert.equal(joined('C:\\', 'a.wav', 'win32'), 'C:/a.wav');
   assert.equal(joined('/home/me', 'a.wav', 'posix'), '/home/me/a.wav');

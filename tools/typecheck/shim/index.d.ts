@@ -1,0 +1,1 @@
+export * from '@bjorn3/browser_wasi_shim';
