@@ -9,26 +9,11 @@
 #include <benchmark/benchmark.h>
 
 #include "adpcm/encoder.h"
-#include "tools/signals.h"
+#include "bench/signal_cache.h"
 
 using namespace wav2ima;
 
 namespace {
-
-constexpr std::int64_t kFrames = 1 << 20;  // about 24 s of audio, 4 MiB
-
-const char* const kKinds[] = {"silence", "noise", "sweep"};
-
-const std::vector<unsigned char>& signal_bytes(int kind) {
-  static std::vector<unsigned char> cache[3];
-  auto& bytes = cache[kind];
-  if (bytes.empty()) {
-    bytes.resize(static_cast<std::size_t>(kFrames * kBytesPerFrame));
-    Generator g{kKinds[kind], static_cast<std::uint64_t>(kFrames)};
-    next_frame_bytes(g, bytes.data(), static_cast<std::uint64_t>(kFrames));
-  }
-  return bytes;
-}
 
 std::vector<std::int32_t> left_samples(int kind) {
   const auto& bytes = signal_bytes(kind);

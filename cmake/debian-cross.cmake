@@ -5,6 +5,7 @@
 # s390x-linux-gnu.cmake, which set the triple.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${cross_processor})
+set(CMAKE_C_COMPILER ${cross_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${cross_triple}-g++)
 
 # Libraries and packages from the cross prefix (and any prefix given with

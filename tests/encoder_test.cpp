@@ -54,12 +54,19 @@ TEST(EncodeSample, HandDerivedRows) {
   }
 }
 
-TEST(StepTable, RisesStrictlyFromSevenTo32767) {
+TEST(StepTable, RisesStrictlyFromSevenTo32767AndMovesByTheRule) {
   // A lost or doubled entry would break the rise or shift the last value.
   EXPECT_EQ(kStepTable[0], 7);
   EXPECT_EQ(kStepTable[kStepIndexMax], 32767);
   for (int i = 1; i <= kStepIndexMax; ++i)
     EXPECT_LT(kStepTable[i - 1], kStepTable[i]) << i;
+  // The player's move, made of shifts and adds, is the rule's one
+  // multiplication and division at every step and magnitude.
+  for (int i = 0; i <= kStepIndexMax; ++i) {
+    for (unsigned magnitude = 0; magnitude <= kMagnitudeBits; ++magnitude)
+      EXPECT_EQ(ima_player_move(kStepTable[i], magnitude), (2 * magnitude + 1) * kStepTable[i] / 8)
+          << i << " " << magnitude;
+  }
 }
 
 struct ChunkRow {
