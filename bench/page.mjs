@@ -8,7 +8,7 @@
 import { mkdtemp, rm } from 'node:fs/promises';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
-import { browserMemory, browserPids, launch, serve } from '../tools/browser.mjs';
+import { browserPids, growth, launch, serve } from '../tools/browser.mjs';
 import { sparseWav } from '../tools/wav_inputs.mjs';
 
 const [folder, roundsArgument] = process.argv.slice(2);
@@ -26,20 +26,8 @@ const measured = { convert: [], listen: [], zip: [] };
 async function measure(page, action) {
   const pids = await browserPids(browser.process().pid);
   await page.evaluate(() => window.longTasks.splice(0));
-  const before = await browserMemory(pids);
-  let peak = before;
-  let running = true;
-  const sampler = (async () => {
-    for (; running; await new Promise((done) => setTimeout(done, 200)))
-      peak = Math.max(peak, await browserMemory(pids));
-  })();
-  await action();
-  running = false;
-  await sampler;
-  return {
-    task: Math.max(0, ...(await page.evaluate(() => window.longTasks))),
-    grew: peak - before,
-  };
+  const { grew } = await growth(pids, action);
+  return { task: Math.max(0, ...(await page.evaluate(() => window.longTasks))), grew };
 }
 try {
   for (let round = 1; round <= rounds; round++) {

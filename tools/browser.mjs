@@ -87,3 +87,19 @@ export async function browserPids(root) {
   for (let i = 0; i < pids.length; i++) pids.push(...(children.get(pids[i]) ?? []));
   return pids;
 }
+
+// Runs `action`, sampling the memory of `pids` as it runs: {result, grew},
+// the peak over what there was before.
+export async function growth(pids, action) {
+  const before = await browserMemory(pids);
+  let peak = before;
+  let running = true;
+  const sampler = (async () => {
+    for (; running; await new Promise((done) => setTimeout(done, 200)))
+      peak = Math.max(peak, await browserMemory(pids));
+  })();
+  const result = await action();
+  running = false;
+  await sampler;
+  return { result, grew: peak - before };
+}
