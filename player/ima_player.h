@@ -52,6 +52,8 @@
 #define IMA_PLAYER_RULE IMA_PLAYER_INLINE
 #endif
 
+/* Set by ima_player_reset and kept by ima_player_decode alone: a step index
+   past 88 would read past the table. */
 typedef struct ImaPlayer {
   int16_t predictor[2];  /* [0] left, [1] right: the last sample played */
   uint8_t step_index[2]; /* 0..88 */
