@@ -728,9 +728,13 @@ const cases = [
       );
       const { size } = await stat(path);
       check(size > 2 ** 32, `zip past 4 GiB: ${size} bytes`);
-      // No second copy of the streams: the zip refers to them.
+      // No copy of the streams: the zip refers to them, so the browser grows
+      // by less than the zip. What it does grow by (0.6 to 1.5 GB, the more
+      // the more the batches before it left in memory) is the reads for the
+      // checksums awaiting collection and chromium's side of those reads:
+      // PAGE_CASES='2.5 GB|1 GB|zip past' gives the high end.
       check(
-        grew <= 1.5e9,
+        grew < size,
         `zip past 4 GiB: the browser grew by ${(grew / 1e9).toFixed(2)} GB while making it`,
       );
       await rm(path);
