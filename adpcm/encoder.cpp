@@ -26,27 +26,20 @@ std::int32_t sample_of(int low, int high) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
 }
 
-// Reads up to `count` bytes of interleaved frames from the input's offset and
-// writes one byte per whole frame, continuing `encoder_state`. Every call
-// starts a new frame at its first byte; a 1-3 byte tail is read and dropped.
-// kInputEnded: the input ended first (the partial frame is lost);
-// kFailed: a read error or a failed write.
-#if !defined(WAV2IMA_PLAIN_ENCODER)
-
 // Frames per block: one read and one write a block instead of a library call
 // per byte, which is what byte reads cost where the C library does not inline
 // them (wasi-libc). 16 KiB in and 4 KiB out stay in the cache; static, not on
 // the stack, as the decoder's blocks.
 constexpr std::size_t kBlockFrames = 4096;
 unsigned char frame_block[kBlockFrames * kBytesPerFrame];
-unsigned char code_block[kBlockFrames];
+unsigned char code_block[kBlockFrames + kMaxHeldFrames];
 
 // Encodes `count` whole frames from `frames` into one code byte each,
 // continuing `encoder_state`. Out of line and called once a block: a
 // WebAssembly engine optimises a function between its calls, never during
 // one, so one call for a whole chunk would run its first, unoptimised code.
-[[gnu::noinline]] void encode_block(const unsigned char* frames, unsigned char* codes,
-                                    std::size_t count) {
+[[gnu::noinline]] std::size_t encode_by_rule(void* /*context*/, const unsigned char* frames,
+                                             std::size_t count, unsigned char* codes) {
   // The state lives in locals for the whole block: stores into the codes
   // through a char pointer could alias the global record and force a reload
   // of the state for every sample.
@@ -63,16 +56,23 @@ unsigned char code_block[kBlockFrames];
     codes[i] = static_cast<unsigned char>((left_code << kCodeBits) | right_code);
   }
   encoder_state = EncoderState{{left_predictor, right_predictor}, {left_index, right_index}};
+  return count;
 }
 
-FramesEnd encode_frames(std::FILE* output, std::FILE* input, std::uint64_t count) {
+// Reads up to `count` bytes of interleaved frames from the input's offset and
+// writes the bytes `coder` decides for the whole frames. Every call starts a
+// new frame at its first byte; a 1-3 byte tail is read and dropped.
+// kInputEnded: the input ended first (the partial frame is lost);
+// kFailed: a read error or a failed write.
+FramesEnd encode_blocks(std::FILE* output, std::FILE* input, std::uint64_t count,
+                        const FrameCoder& coder) {
   for (std::uint64_t frames = count / kBytesPerFrame; frames > 0;) {
     const std::size_t wanted =
         frames < kBlockFrames ? static_cast<std::size_t>(frames) : kBlockFrames;
     const std::size_t whole =
         std::fread(frame_block, 1, wanted * kBytesPerFrame, input) / kBytesPerFrame;
-    encode_block(frame_block, code_block, whole);
-    if (std::fwrite(code_block, 1, whole, output) != whole) return kFailed;
+    const std::size_t decided = coder.encode(coder.context, frame_block, whole, code_block);
+    if (std::fwrite(code_block, 1, decided, output) != decided) return kFailed;
     // The frames before the input's end are out; a partial frame is lost.
     if (whole < wanted) return input_end(input);
     frames -= whole;
@@ -82,9 +82,20 @@ FramesEnd encode_frames(std::FILE* output, std::FILE* input, std::uint64_t count
   return kCountReached;
 }
 
+#if !defined(WAV2IMA_PLAIN_ENCODER)
+
+FramesEnd encode_frames(std::FILE* output, std::FILE* input, std::uint64_t count,
+                        const FrameCoder& coder) {
+  return encode_blocks(output, input, count, coder);
+}
+
 #else
 
-FramesEnd encode_frames(std::FILE* output, std::FILE* input, std::uint64_t count) {
+// The plain design of the rule: a locked byte call per byte, one division
+// per sample. Other coders read blocks as in every build.
+FramesEnd encode_frames(std::FILE* output, std::FILE* input, std::uint64_t count,
+                        const FrameCoder& coder) {
+  if (coder.encode != encode_by_rule) return encode_blocks(output, input, count, coder);
   EncoderState& state = encoder_state;
   int bytes[kBytesPerFrame] = {};
   int phase = 0;
@@ -108,6 +119,8 @@ FramesEnd encode_frames(std::FILE* output, std::FILE* input, std::uint64_t count
 
 }  // namespace
 
+const FrameCoder kRuleCoder{nullptr, encode_by_rule};
+
 void reset_encoder_state() {
   encoder_state = EncoderState{{0, 0}, {0, 0}};
 }
@@ -116,16 +129,18 @@ int encode_sample(std::int32_t sample, std::int32_t& predictor, std::int32_t& st
   return encode_sample_fast(sample, predictor, step_index);
 }
 
-int encode_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t count) {
+int encode_data_chunk(std::FILE* output, std::FILE* input, std::uint32_t count,
+                      const FrameCoder& coder) {
   const std::int64_t entry = tell_stream(input);
   // untrusted size: the end of the body must be a representable offset.
   if (entry < 0 || entry > std::numeric_limits<std::int64_t>::max() - count) return -1;
-  if (encode_frames(output, input, count) != kCountReached) return -1;
+  if (encode_frames(output, input, count, coder) != kCountReached) return -1;
   return seek_stream(input, entry + count, SEEK_SET);
 }
 
-int encode_data_to_end(std::FILE* output, std::FILE* input, std::uint64_t limit) {
-  return encode_frames(output, input, limit) != kFailed ? 0 : -1;
+int encode_data_to_end(std::FILE* output, std::FILE* input, std::uint64_t limit,
+                       const FrameCoder& coder) {
+  return encode_frames(output, input, limit, coder) != kFailed ? 0 : -1;
 }
 
 }  // namespace wav2ima

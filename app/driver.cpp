@@ -1,8 +1,11 @@
 #include "app/driver.h"
 
+#include "app/conversion.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "adpcm/encoder.h"
@@ -25,13 +28,6 @@ constexpr std::size_t kStreamBufferSize = std::size_t{64} * 1024;
 char input_buffer[kStreamBufferSize];
 char view_buffer[kStreamBufferSize];
 char output_buffer[kStreamBufferSize];
-
-// What the driver knows of the two files before the conversion starts: the
-// length of a regular input, so that ima2wav can size its header and notice
-// an input that changes under it, and whether the output only appends, so
-// that ima2wav never tries to go back to its header there.
-using Convert = int (*)(std::FILE* output, std::FILE* input, std::int64_t input_length,
-                        bool output_appends);
 
 // Where the messages go: never into a file the run reads or writes (`2>&1`,
 // `/dev/stdout > f`, `>> in.wav`), which holds nothing but its own bytes. The
@@ -112,28 +108,69 @@ bool close_output(std::FILE* output) {
   return std::fclose(output) == 0 && flushed;
 }
 
+// What went wrong, for the program to put in its words.
+struct Failure {
+  enum Kind { kOpen, kConversion, kMemory, kOutputClose };
+  Kind kind;
+  const char* name;             // the file concerned
+  int error;                    // the system's errno where it said one
+  const char* words = nullptr;  // else the words for it
+};
+
+// "PREFIX: NAME: WORDS", one line.
+void say_words(std::FILE* stream, const Program& program, const char* name, const char* words) {
+  // Static: saying a failure needs no memory the program may not get.
+  static char before[64];
+  static char after[256];
+  (void)std::snprintf(before, sizeof before, "%s: ", program.prefix);
+  (void)std::snprintf(after, sizeof after, ": %s\n", words);
+  say(stream, Message{before, after}, name);
+}
+
+void say_failure(std::FILE* stream, const Program& program, const Failure& failure) {
+  if (program.prefix == nullptr) {
+    // "can not open" for the name, unless what failed is the program's own
+    // memory for the stream.
+    const bool cannot_open = failure.kind == Failure::kOpen && failure.error != ENOMEM;
+    say(stream, cannot_open ? kCannotOpen : kConvertError, failure.name);
+    return;
+  }
+  const char* name = failure.name;
+  const char* reason = nullptr;
+  if (failure.kind == Failure::kConversion) {
+    program.explain(program.context, name, reason);
+  } else if (failure.words != nullptr) {
+    reason = failure.words;
+  } else {
+    reason = std::strerror(failure.error);
+  }
+  say_words(stream, program, name, reason);
+}
+
 // The end of every run: closes what is open, the output first, and says
-// `failure` (naming `name`) if there is one; an output that cannot be closed
-// whole fails a run that had not failed. Returns the exit status.
+// `failure` if there is one; an output that cannot be closed whole fails a
+// run that had not failed. Returns the exit status.
 int finish(std::FILE* output, std::FILE* input, const MessageStreams& messages,
-           const Message* failure, const char* name) {
+           const Program& program, const Failure* failure, const char* output_name) {
   const bool output_closed = output == nullptr || close_output(output);
+  const int close_error = errno;
   if (input != nullptr) (void)std::fclose(input);
-  if (failure == nullptr && !output_closed) failure = &kConvertError;
-  if (failure == nullptr) return kExitSuccess;
-  say(messages.failure, *failure, name);
+  const Failure close_failure{Failure::kOutputClose, output_name, close_error};
+  if (failure == nullptr && !output_closed) failure = &close_failure;
+  if (failure == nullptr) {
+    const char* name = nullptr;
+    const char* words = nullptr;
+    if (program.report != nullptr) program.report(program.context, name, words);
+    if (words != nullptr) say_words(messages.failure, program, name, words);
+    return kExitSuccess;
+  }
+  say_failure(messages.failure, program, *failure);
   return kExitFailure;
 }
 
-// Why a file did not open: "can not open" for the name, unless what failed
-// is the program's own memory for the stream.
-const Message* not_opened() {
-  return errno == ENOMEM ? &kConvertError : &kCannotOpen;
-}
+}  // namespace
 
-// One conversion, whichever direction: both commands share the order of
-// work, the messages and the file checks.
-int run_conversion(int argc, char** argv, Convert convert) {
+int run_conversion(int argc, char** argv, const Program& program) {
   // The names first, before the program opens anything of its own: a
   // descriptor's name means only a descriptor the program was given.
   const FileName input_name = take_name(argc > 1 ? argv[1] : nullptr);
@@ -147,8 +184,9 @@ int run_conversion(int argc, char** argv, Convert convert) {
   const FileIdentity named_output = identity_of(output_name);
   std::FILE* input = open_input(input_name);
   if (input == nullptr) {
-    return finish(nullptr, nullptr, message_streams(FileIdentity{}, named_output), not_opened(),
-                  input_name.name);
+    const Failure failure{Failure::kOpen, input_name.name, errno};
+    return finish(nullptr, nullptr, message_streams(FileIdentity{}, named_output), program,
+                  &failure, nullptr);
   }
   // A stream's buffer is set before any other use of the stream. Without one
   // passed in, glibc keeps its default size, whatever size is asked for.
@@ -159,42 +197,57 @@ int run_conversion(int argc, char** argv, Convert convert) {
   // one made while this runs) is never emptied. Only a stored file can be
   // destroyed so: one socket or terminal both ways is used as `cat` uses it.
   std::FILE* output = open_output(output_name);
-  const Message* output_failure = output == nullptr ? not_opened() : &kCannotOpen;
+  const Failure output_failure{Failure::kOpen, output_name.name, errno,
+                               output == nullptr ? nullptr : "the same file as the input"};
   if (output != nullptr) (void)std::setvbuf(output, output_buffer, _IOFBF, kStreamBufferSize);
   const FileIdentity output_file = output != nullptr ? identity_of(output) : named_output;
   const MessageStreams messages = message_streams(input_file, output_file);
   if (output == nullptr || (input_file.stored && same_file(input_file, output_file))) {
-    return finish(output, input, messages, output_failure, output_name.name);
+    return finish(output, input, messages, program, &output_failure, output_name.name);
   }
   const std::int64_t input_length = regular_file_length(input);
   // The memory a pipe needs is taken before an existing output is emptied:
   // a run that cannot get it leaves the output as it was.
   std::FILE* readable = seekable_input(input, view_buffer, kStreamBufferSize);
-  if (readable == nullptr) return finish(output, input, messages, &kConvertError, nullptr);
+  if (readable == nullptr) {
+    const Failure failure{Failure::kMemory, input_name.name, ENOMEM};
+    return finish(output, input, messages, program, &failure, output_name.name);
+  }
   if (truncate_output(output_name, output) != 0) {
-    return finish(output, readable, messages, &kCannotOpen, output_name.name);
+    const Failure failure{Failure::kOpen, output_name.name, errno};
+    return finish(output, readable, messages, program, &failure, output_name.name);
   }
 
   // Out before the input is read, so that a log shows the file being
   // converted while it runs.
-  say(messages.announcement, kConverting, input_name.name);
-  const int result = convert(output, readable, input_length, appends(output));
-  return finish(output, readable, messages, result != 0 ? &kConvertError : nullptr, nullptr);
+  if (program.prefix == nullptr) say(messages.announcement, kConverting, input_name.name);
+  const int result =
+      program.convert(program.context, output, readable, input_length, appends(output));
+  const Failure failure{Failure::kConversion, nullptr, 0};
+  return finish(output, readable, messages, program, result != 0 ? &failure : nullptr,
+                output_name.name);
 }
 
-int convert_wave(std::FILE* output, std::FILE* input, std::int64_t /*input_length*/,
-                 bool /*output_appends*/) {
+namespace {
+
+int convert_wave(void* /*context*/, std::FILE* output, std::FILE* input,
+                 std::int64_t /*input_length*/, bool /*output_appends*/) {
   return convert_file(output, input);
+}
+
+int convert_stream(void* /*context*/, std::FILE* output, std::FILE* input,
+                   std::int64_t input_length, bool output_appends) {
+  return convert_ima_file(output, input, input_length, output_appends);
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
-  return run_conversion(argc, argv, convert_wave);
+  return run_conversion(argc, argv, Program{convert_wave, nullptr, nullptr, nullptr, nullptr});
 }
 
 int run_ima2wav(int argc, char** argv) {
-  return run_conversion(argc, argv, convert_ima_file);
+  return run_conversion(argc, argv, Program{convert_stream, nullptr, nullptr, nullptr, nullptr});
 }
 
 }  // namespace wav2ima

@@ -18,6 +18,13 @@ int run(int argc, char** argv);
 // to write; the same messages, checks and exit status.
 int run_ima2wav(int argc, char** argv);
 
+// imaenc [-0 ... -9] [--report] IN.wav OUT: wav2ima's conversion with codes
+// chosen by search at the level given (-0: wav2ima's bytes). Says nothing on
+// success (with --report, one line of how near the stream plays to the
+// input); each failure is one line "imaenc: NAME: REASON" on stderr.
+// Returns 0, 1 on a failed conversion, 2 for a bad option or argument count.
+int run_imaenc(int argc, char** argv);
+
 }  // namespace wav2ima
 
 #endif  // WAV2IMA_APP_DRIVER_H

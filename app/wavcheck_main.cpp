@@ -48,37 +48,9 @@ void say_format(const WaveSummary& wave) {
               static_cast<unsigned long>(wave.sample_rate), seconds);
 }
 
-// Why the format chunk fails the converter's test, one reason a line;
-// false when it says nothing against it.
-bool say_format_reasons(const WaveSummary& wave) {
-  bool said = false;
-  const auto why = [&said]() {
-    said = true;
-    return "why ";
-  };
-  if (wave.format == kFormatFloat) {
-    std::printf("%sfloating-point samples, wav2ima converts 16-bit PCM\n", why());
-  } else if (wave.format != kFormatPcm) {
-    std::printf("%sformat 0x%04X is not PCM, wav2ima converts 16-bit PCM\n", why(), wave.format);
-  }
-  if (wave.channels == 1) {
-    std::printf("%smono: 1 channel, wav2ima converts stereo\n", why());
-  } else if (wave.channels != kChannels) {
-    std::printf("%s%u channels, wav2ima converts stereo\n", why(), wave.channels);
-  }
-  if (wave.sample_rate != kSampleRate) {
-    std::printf("%s%lu Hz, wav2ima converts 44100 Hz\n", why(),
-                static_cast<unsigned long>(wave.sample_rate));
-  }
-  if (wave.bits_per_sample != kBitsPerSample && wave.format != kFormatFloat) {
-    std::printf("%s%u-bit, wav2ima converts 16-bit\n", why(), wave.bits_per_sample);
-  }
-  return said;
-}
-
 void say_all(const WaveSummary& wave) {
   if (!wave.riff_wave) {
-    std::puts("wave no\nwhy not a RIFF/WAVE file");
+    std::printf("wave no\nwhy %s\n", kNotWaveWords);
     return;
   }
   std::puts("wave yes");
@@ -86,17 +58,14 @@ void say_all(const WaveSummary& wave) {
     std::puts("format none\nwhy no format chunk");
   } else {
     say_format(wave);
-    // The converter reads the header's bytes per second too: wrong there
-    // alone (a block alignment of 0 makes it 0), it is the one reason.
-    if (!say_format_reasons(wave) && wave.byte_rate != kByteRate) {
-      std::printf("why %lu bytes per second in its header, wav2ima reads %lu\n",
-                  static_cast<unsigned long>(wave.byte_rate),
-                  static_cast<unsigned long>(kByteRate));
-    }
+    Refusals refusals{};
+    format_refusals(wave, "wav2ima", refusals);
+    for (std::size_t i = 0; i < refusals.count; ++i)
+      std::printf("why %s\n", refusals.line[i]);
   }
   std::printf("frames %llu\ncut-short %s\n", static_cast<unsigned long long>(wave.frames),
               wave.cut_short ? "yes" : "no");
-  if (wave.cut_short) std::puts("why cut short: the file ends before its last chunk does");
+  if (wave.cut_short) std::printf("why %s\n", kCutShortWords);
 }
 
 int say_file(const char* name) {

@@ -104,27 +104,28 @@ ChunkEnd handle_chunk(std::FILE* input, const ChunkVisitor& visitor, const unsig
   return seek_stream(input, size, SEEK_CUR) == 0 ? kNextChunk : kChunkFailed;
 }
 
+}  // namespace
+
 // The converter's chunks: the format tested, the data encoded to the output.
-ChunkEnd test_format(void* /*context*/, std::FILE* input, std::uint32_t size) {
+ChunkEnd test_format(void* /*conversion*/, std::FILE* input, std::uint32_t size) {
   return check_format_chunk(input, size) == 0 ? kNextChunk : kChunkFailed;
 }
 
-ChunkEnd encode_data(void* output_stream, std::FILE* input, DataBody body) {
-  auto* output = static_cast<std::FILE*>(output_stream);
+ChunkEnd encode_data(void* conversion, std::FILE* input, DataBody body) {
+  const auto& [output, coder] = *static_cast<Conversion*>(conversion);
   switch (body.extent) {
     case DataBody::kToTheEnd:
-      return encode_data_to_end(output, input) == 0 ? kInputEnded : kChunkFailed;
+      return encode_data_to_end(output, input, UINT64_MAX, *coder) == 0 ? kInputEnded
+                                                                        : kChunkFailed;
     case DataBody::kAtMost:
-      if (encode_data_to_end(output, input, body.size) != 0) return kChunkFailed;
+      if (encode_data_to_end(output, input, body.size, *coder) != 0) return kChunkFailed;
       // A real recording of this size was read whole and the walk goes on.
       return std::feof(input) != 0 ? kInputEnded : kNextChunk;
     case DataBody::kExactly:
       break;
   }
-  return encode_data_chunk(output, input, body.size) == 0 ? kNextChunk : kChunkFailed;
+  return encode_data_chunk(output, input, body.size, *coder) == 0 ? kNextChunk : kChunkFailed;
 }
-
-}  // namespace
 
 std::uint32_t read_le32(const unsigned char* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -168,10 +169,16 @@ int check_format_chunk(std::FILE* input, std::uint32_t size) {
   return seek_stream(input, entry + size, SEEK_SET);
 }
 
-int walk_wave(std::FILE* input, const ChunkVisitor& visitor) {
+int walk_wave(std::FILE* input, const ChunkVisitor& visitor, WalkFailure* failure) {
+  WalkFailure ignored = WalkFailure::kNone;
+  WalkFailure& why = failure != nullptr ? *failure : ignored;
+  why = WalkFailure::kReadFailed;
   if (seek_stream(input, 0, SEEK_SET) != 0) return -1;
   std::uint32_t riff_size = 0;
-  if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) return -1;
+  if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) {
+    if (!read_failed(input)) why = WalkFailure::kNotWave;
+    return -1;
+  }
   const bool riff_size_unknown = riff_size == kSizeUnknown;
 
   // untrusted size: 64-bit signed, every 32-bit size and its header fit
@@ -189,24 +196,45 @@ int walk_wave(std::FILE* input, const ChunkVisitor& visitor) {
     }
     unsigned char header[kChunkHeaderSize];
     const HeaderRead read = read_chunk_header(input, header, riff_size_unknown);
-    if (read == kCleanEnd) return 0;
-    if (read == kHeaderFailed) return -1;
+    if (read == kCleanEnd) {
+      why = WalkFailure::kNone;
+      return 0;
+    }
+    if (read == kHeaderFailed) {
+      if (!read_failed(input)) why = WalkFailure::kCutShort;
+      return -1;
+    }
 
     const std::uint32_t size = read_le32(header + kTagSize);
     // Counted before the chunk is handled, so the walk ends after the chunk
     // that uses up the count even when its body reaches past the RIFF body.
     remaining -= std::int64_t{size} + kChunkHeaderSize;
     const ChunkEnd end = handle_chunk(input, visitor, header, size, remaining);
-    if (end == kChunkFailed) return -1;
+    if (end == kChunkFailed) {
+      if (is_format_chunk(header) != 0 || is_data_chunk(header) != 0) {
+        why = WalkFailure::kChunkFailed;
+      }
+      return -1;
+    }
     // A data chunk has run to the end of the input.
-    if (end == kInputEnded) return 0;
+    if (end == kInputEnded) {
+      why = WalkFailure::kNone;
+      return 0;
+    }
     pad_may_follow = size % 2 != 0;
   }
-  return read_failed(input) ? -1 : 0;
+  if (read_failed(input)) return -1;
+  why = WalkFailure::kNone;
+  return 0;
 }
 
 int convert_file(std::FILE* output, std::FILE* input) {
-  return walk_wave(input, ChunkVisitor{output, test_format, encode_data});
+  return convert_file(output, input, kRuleCoder);
+}
+
+int convert_file(std::FILE* output, std::FILE* input, const FrameCoder& coder) {
+  Conversion conversion{output, &coder};
+  return walk_wave(input, ChunkVisitor{&conversion, test_format, encode_data});
 }
 
 }  // namespace wav2ima

@@ -40,6 +40,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "adpcm/encoder.h"
 #include "wave/wave_format.h"
 
 namespace wav2ima {
@@ -69,18 +70,38 @@ struct ChunkVisitor {
   ChunkEnd (*data)(void* context, std::FILE* input, DataBody body);
 };
 
+// Why a walk failed, for words a person reads.
+enum class WalkFailure {
+  kNone,
+  kNotWave,      // the preamble is not "RIFF", size, "WAVE"
+  kCutShort,     // the input ends inside a chunk header
+  kReadFailed,   // a read or a seek failed
+  kChunkFailed,  // the visitor failed a chunk
+};
+
 // Walks the whole input from offset 0, handing the format and data chunks
 // to `visitor`. The input is borrowed. Returns 0 when the RIFF body is used
 // up (or, with an unknown RIFF size, the input ends at a chunk boundary, or
 // a data chunk runs to the end of the input); -1 on a bad preamble, a short
-// chunk header, a read error, a failed seek or a chunk the visitor failed.
-int walk_wave(std::FILE* input, const ChunkVisitor& visitor);
+// chunk header, a read error, a failed seek or a chunk the visitor failed,
+// and says which in `failure` when given.
+int walk_wave(std::FILE* input, const ChunkVisitor& visitor, WalkFailure* failure = nullptr);
 
 // Walks the input and writes the encoded stream to the output: every data
-// chunk encoded, the format chunk tested. Both streams are borrowed and stay
-// open. 0 or -1 as walk_wave (a failing format chunk fails the walk). Output
-// written before a failure stays.
+// chunk encoded by `coder` (the rule by default), the format chunk tested.
+// Both streams are borrowed and stay open. 0 or -1 as walk_wave (a failing
+// format chunk fails the walk). Output written before a failure stays.
 int convert_file(std::FILE* output, std::FILE* input);
+int convert_file(std::FILE* output, std::FILE* input, const FrameCoder& coder);
+
+// The converter's own handling of a format chunk and a data chunk, for
+// visitors that do more around them; `context` is a Conversion.
+struct Conversion {
+  std::FILE* output;
+  const FrameCoder* coder;
+};
+ChunkEnd test_format(void* conversion, std::FILE* input, std::uint32_t size);
+ChunkEnd encode_data(void* conversion, std::FILE* input, DataBody body);
 
 // Reads the 8-byte RIFF header. 0 with `riff_size` set when the tag is "RIFF";
 // -1 on a short read or another tag.

@@ -1,6 +1,7 @@
 #include "wave/wave_summary.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -20,7 +21,9 @@ struct Summarising {
   std::int64_t end;  // the input's length
 };
 
-void read_format(std::FILE* input, std::uint32_t size, WaveSummary& summary) {
+}  // namespace
+
+void read_format_fields(std::FILE* input, std::uint32_t size, WaveSummary& summary) {
   unsigned char body[kExtensibleFormatSize] = {};
   const std::size_t wanted = size < kExtensibleFormatSize ? size : kExtensibleFormatSize;
   if (wanted < kFormatBytesRead || std::fread(body, 1, wanted, input) != wanted) return;
@@ -38,12 +41,14 @@ void read_format(std::FILE* input, std::uint32_t size, WaveSummary& summary) {
   }
 }
 
+namespace {
+
 // Takes in the format chunk's fields, whatever they are, and goes on.
 ChunkEnd take_format(void* context, std::FILE* input, std::uint32_t size) {
   const std::int64_t entry = tell_stream(input);
   // untrusted size: the end of the body must be a representable offset.
   if (entry < 0 || entry > std::numeric_limits<std::int64_t>::max() - size) return kChunkFailed;
-  read_format(input, size, static_cast<Summarising*>(context)->summary);
+  read_format_fields(input, size, static_cast<Summarising*>(context)->summary);
   return seek_stream(input, entry + size, SEEK_SET) == 0 ? kNextChunk : kChunkFailed;
 }
 
@@ -87,6 +92,43 @@ int summarise_wave(std::FILE* input, WaveSummary& summary) {
     summary.cut_short = true;
   }
   return 0;
+}
+
+namespace {
+
+void add_refusal(Refusals& refusals, const char* format, auto... values) {
+  if (refusals.count == kMaxRefusals) return;
+  (void)std::snprintf(refusals.line[refusals.count++], kRefusalSize, format, values...);
+}
+
+}  // namespace
+
+void format_refusals(const WaveSummary& wave, const char* program, Refusals& refusals) {
+  refusals.count = 0;
+  if (wave.format == kFormatFloat) {
+    add_refusal(refusals, "floating-point samples, %s converts 16-bit PCM", program);
+  } else if (wave.format != kFormatPcm) {
+    add_refusal(refusals, "format 0x%04X is not PCM, %s converts 16-bit PCM", wave.format, program);
+  }
+  if (wave.channels == 1) {
+    add_refusal(refusals, "mono: 1 channel, %s converts stereo", program);
+  } else if (wave.channels != kChannels) {
+    add_refusal(refusals, "%u channels, %s converts stereo", wave.channels, program);
+  }
+  if (wave.sample_rate != kSampleRate) {
+    add_refusal(refusals, "%lu Hz, %s converts 44100 Hz",
+                static_cast<unsigned long>(wave.sample_rate), program);
+  }
+  if (wave.bits_per_sample != kBitsPerSample && wave.format != kFormatFloat) {
+    add_refusal(refusals, "%u-bit, %s converts 16-bit", wave.bits_per_sample, program);
+  }
+  // The converter reads the header's bytes per second too: wrong there
+  // alone (a block alignment of 0 makes it 0), it is the one reason.
+  if (refusals.count == 0 && wave.byte_rate != kByteRate) {
+    add_refusal(refusals, "%lu bytes per second in its header, %s reads %lu",
+                static_cast<unsigned long>(wave.byte_rate), program,
+                static_cast<unsigned long>(kByteRate));
+  }
 }
 
 }  // namespace wav2ima

@@ -36,6 +36,26 @@ struct WaveSummary {
 // the input cannot be read or moved in at all.
 int summarise_wave(std::FILE* input, WaveSummary& summary);
 
+// Takes in the fields of a format chunk whose `size`-byte body starts at
+// the input's offset, whatever they are (has_format stays false for a body
+// under 16 bytes or cut short); leaves the input where its read ended.
+void read_format_fields(std::FILE* input, std::uint32_t size, WaveSummary& summary);
+
+// Why the converter refuses a file with this format chunk, in words for a
+// person, one reason a line, most telling first: as wavcheck, the page and
+// the npm library give them. `program` names the converter in them.
+constexpr std::size_t kMaxRefusals = 5;
+constexpr std::size_t kRefusalSize = 96;
+struct Refusals {
+  char line[kMaxRefusals][kRefusalSize];
+  std::size_t count;
+};
+void format_refusals(const WaveSummary& summary, const char* program, Refusals& refusals);
+
+// The words for a file that is not RIFF/WAVE, and for one cut short.
+inline constexpr char kNotWaveWords[] = "not a RIFF/WAVE file";
+inline constexpr char kCutShortWords[] = "cut short: the file ends before its last chunk does";
+
 }  // namespace wav2ima
 
 #endif  // WAV2IMA_WAVE_WAVE_SUMMARY_H

@@ -1,0 +1,155 @@
+// The encoder's C interface: both channels' search, and the rule and the
+// nearest code for the levels that need none, over blocks of frames.
+#include "adpcm/ima_encoder.h"
+
+#include <new>
+
+#include "adpcm/quantiser.h"
+#include "adpcm/search.h"
+
+using namespace wav2ima;
+
+namespace {
+
+// Frames a channel is searched over at a time: its codes wait in the
+// record, and the other channel's samples stay in the cache meanwhile.
+constexpr std::size_t kBlockFrames = 1024;
+
+}  // namespace
+
+struct ImaEncoder {
+  SearchLevel search;
+  // The rule, the nearest code and the look ahead: the decoder's state, and
+  // for the look ahead the frame that waits for the next.
+  std::int32_t predictor[kChannels];
+  std::int32_t step_index[kChannels];
+  std::int16_t waiting[kChannels];
+  bool frame_waits;
+  // The searches.
+  ChannelSearch channel[kChannels];
+  std::uint8_t codes[kChannels][kBlockFrames + IMA_ENCODER_MAX_DELAY];
+};
+
+namespace {
+
+using SampleCoder = int (*)(std::int32_t, std::int32_t&, std::int32_t&);
+
+std::size_t encode_directly(ImaEncoder& encoder, SampleCoder coder, const std::int16_t* frames,
+                            std::size_t count, std::uint8_t* out) {
+  std::int32_t left_predictor = encoder.predictor[0];
+  std::int32_t right_predictor = encoder.predictor[1];
+  std::int32_t left_index = encoder.step_index[0];
+  std::int32_t right_index = encoder.step_index[1];
+  for (std::size_t i = 0; i < count; ++i) {
+    const int left = coder(frames[2 * i], left_predictor, left_index);
+    const int right = coder(frames[2 * i + 1], right_predictor, right_index);
+    out[i] = static_cast<std::uint8_t>(left << kCodeBits | right);
+  }
+  encoder.predictor[0] = left_predictor;
+  encoder.predictor[1] = right_predictor;
+  encoder.step_index[0] = left_index;
+  encoder.step_index[1] = right_index;
+  return count;
+}
+
+// Both channels decide a code at the same sample, so their codes pair up.
+std::size_t pack(const ImaEncoder& encoder, std::size_t count, std::uint8_t* out) {
+  for (std::size_t i = 0; i < count; ++i)
+    out[i] = static_cast<std::uint8_t>(encoder.codes[0][i] << kCodeBits | encoder.codes[1][i]);
+  return count;
+}
+
+// Each frame's codes wait for the next frame's samples.
+std::size_t encode_ahead(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
+                         std::uint8_t* out) {
+  std::size_t written = 0;
+  const int tries = encoder.search.codes;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::int16_t* next = frames + kChannels * i;
+    if (encoder.frame_waits) {
+      const int left = encode_sample_ahead(encoder.waiting[0], next[0], tries, encoder.predictor[0],
+                                           encoder.step_index[0]);
+      const int right = encode_sample_ahead(encoder.waiting[1], next[1], tries,
+                                            encoder.predictor[1], encoder.step_index[1]);
+      out[written++] = static_cast<std::uint8_t>(left << kCodeBits | right);
+    }
+    encoder.waiting[0] = next[0];
+    encoder.waiting[1] = next[1];
+    encoder.frame_waits = true;
+  }
+  return written;
+}
+
+std::size_t search_block(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
+                         std::uint8_t* out) {
+  std::size_t decided = 0;
+  for (int channel = 0; channel < kChannels; ++channel) {
+    decided = search_channel(encoder.channel[channel], encoder.search, frames + channel, kChannels,
+                             count, encoder.codes[channel]);
+  }
+  return pack(encoder, decided, out);
+}
+
+void start_stream(ImaEncoder& encoder) {
+  for (int channel = 0; channel < kChannels; ++channel) {
+    encoder.predictor[channel] = 0;
+    encoder.step_index[channel] = 0;
+    encoder.frame_waits = false;
+    reset_channel(encoder.channel[channel]);
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+ImaEncoder* ima_encoder_new(int level) {
+  if (level < 0 || level > IMA_ENCODER_LEVEL_MAX) return nullptr;
+  auto* encoder = new (std::nothrow) ImaEncoder{};
+  if (encoder == nullptr) return nullptr;
+  encoder->search = search_level(level);
+  start_stream(*encoder);
+  return encoder;
+}
+
+size_t ima_encoder_feed(ImaEncoder* encoder, const int16_t* frames, size_t count, uint8_t* out) {
+  switch (encoder->search.kind) {
+    case SearchLevel::kRule:
+      return encode_directly(*encoder, encode_sample_fast, frames, count, out);
+    case SearchLevel::kNearest:
+      return encode_directly(*encoder, encode_sample_nearest, frames, count, out);
+    case SearchLevel::kAhead:
+      return encode_ahead(*encoder, frames, count, out);
+    case SearchLevel::kBeam:
+      break;
+  }
+  std::size_t written = 0;
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t block = count - done < kBlockFrames ? count - done : kBlockFrames;
+    written += search_block(*encoder, frames + kChannels * done, block, out + written);
+    done += block;
+  }
+  return written;
+}
+
+size_t ima_encoder_finish(ImaEncoder* encoder, uint8_t* out) {
+  std::size_t written = 0;
+  if (encoder->search.kind == SearchLevel::kBeam) {
+    for (int channel = 0; channel < kChannels; ++channel) {
+      written = finish_channel(encoder->channel[channel], encoder->search, encoder->codes[channel]);
+    }
+    (void)pack(*encoder, written, out);
+  } else if (encoder->frame_waits) {
+    // The last frame has no next: its nearest codes.
+    (void)encode_directly(*encoder, encode_sample_nearest, encoder->waiting, 1, out);
+    written = 1;
+  }
+  start_stream(*encoder);
+  return written;
+}
+
+void ima_encoder_free(ImaEncoder* encoder) {
+  delete encoder;
+}
+
+}  // extern "C"

@@ -1,0 +1,95 @@
+// Choosing codes by search, one channel at a time: the decoder plays any
+// code sequence, so each code may be the one that brings the reconstruction
+// nearest the input over the next samples, not only the standard's rule.
+// The two channels are independent: each code depends only on its own
+// channel's state and samples.
+#ifndef WAV2IMA_ADPCM_SEARCH_H
+#define WAV2IMA_ADPCM_SEARCH_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "adpcm/ima_encoder.h"
+#include "adpcm/stream_format.h"
+
+namespace wav2ima {
+
+// How a level chooses codes: the standard's rule, the nearest code, the
+// best of `codes` codes with the next sample's nearest code after each, or a
+// search that keeps `width` candidate streams (decoder states) each sample,
+// tries `codes` codes from each (16: every code) and decides a code `delay`
+// samples after its own.
+struct SearchLevel {
+  enum Kind { kRule, kNearest, kAhead, kBeam };
+  Kind kind;
+  int codes;
+  int width;
+  int delay;
+};
+
+// The level's search, for 0..IMA_ENCODER_LEVEL_MAX.
+SearchLevel search_level(int level);
+
+constexpr int kMaxWidth = 64;
+constexpr int kMaxDelay = 16;
+static_assert(kMaxDelay <= IMA_ENCODER_MAX_DELAY);
+
+// One candidate stream: the decoder state it reaches, the squared error it
+// has made since the last decision (relative to the best), and its codes not
+// yet decided, the newest in the low nibble.
+struct SearchNode {
+  std::int32_t predictor;
+  std::int32_t step_index;
+  std::uint64_t cost;
+  std::uint64_t pending_codes;
+};
+
+// The candidates of one sample, each a state a stream reaches, deduplicated
+// by that state: two streams in the same decoder state have the same future,
+// so only the cheaper one (of equal ones, the smaller codes) is worth
+// keeping. A hash table's slot is valid for the current `stamp` alone.
+constexpr int kMaxCandidates = kMaxWidth * 16;
+constexpr std::uint32_t kTableSlots = 4 * kMaxCandidates;
+struct SearchScratch {
+  SearchNode node[kMaxCandidates];
+  std::uint32_t key[kMaxCandidates];
+  int count;
+  std::uint32_t slot_stamp[kTableSlots];
+  std::uint16_t slot_candidate[kTableSlots];
+  std::uint32_t stamp;
+};
+
+// One channel's search. After reset: one node at the stream's start.
+struct ChannelSearch {
+  SearchNode nodes[kMaxWidth];
+  int count;
+  std::uint64_t samples;  // samples searched since the start of the stream
+  SearchScratch scratch;
+};
+
+void reset_channel(ChannelSearch& channel);
+
+// Searches `count` samples taken `stride` apart and writes each decided code
+// (0..15) to `codes`: returns how many, `count` once the first `delay - 1`
+// samples of a stream are behind.
+std::size_t search_channel(ChannelSearch& channel, const SearchLevel& level,
+                           const std::int16_t* samples, std::size_t stride, std::size_t count,
+                           std::uint8_t* codes);
+
+// Writes the codes still undecided, the best stream's, and resets the channel.
+std::size_t finish_channel(ChannelSearch& channel, const SearchLevel& level, std::uint8_t* codes);
+
+// The nearest code: the code whose reconstruction lands nearest `sample`;
+// where it lands on a rail, the largest code that lands there, which keeps
+// the step large for the next swing. Updates the channel as the decoder does.
+int encode_sample_nearest(std::int32_t sample, std::int32_t& predictor, std::int32_t& step_index);
+
+// The code that, followed by the nearest code for `next_sample`, lands
+// nearest both samples (squared errors added), of the `tries` codes nearest
+// `sample`; the first of equals. Updates the channel as the decoder does.
+int encode_sample_ahead(std::int32_t sample, std::int32_t next_sample, int tries,
+                        std::int32_t& predictor, std::int32_t& step_index);
+
+}  // namespace wav2ima
+
+#endif  // WAV2IMA_ADPCM_SEARCH_H

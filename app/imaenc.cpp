@@ -1,0 +1,292 @@
+// imaenc: wav2ima's reading and writing, with codes chosen by search. One
+// more driver over the same walk and the same file handling; its words are
+// its own: nothing on success, each failure one line "imaenc: NAME: REASON".
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "adpcm/fidelity.h"
+#include "adpcm/ima_encoder.h"
+#include "app/conversion.h"
+#include "app/driver.h"
+#include "player/ima_player.h"
+#include "wave/chunk_walk.h"
+#include "wave/wave_summary.h"
+
+namespace wav2ima {
+
+namespace {
+
+constexpr int kDefaultLevel = 3;
+constexpr int kExitUsage = 2;
+constexpr char kUsage[] = "usage: imaenc [-0 ... -9] [--report] IN.wav OUT\n";
+
+struct Options {
+  int level = kDefaultLevel;
+  bool report = false;
+  const char* input = nullptr;
+  const char* output = nullptr;
+};
+
+// Frames a block holds, as the walk hands them over; the search's held
+// frames wait before them.
+constexpr std::size_t kFramesAtMost = 4096 + IMA_ENCODER_MAX_DELAY;
+
+// What the player hears and how far it lies from the input, for --report.
+struct Listener {
+  ImaPlayer player;
+  Fidelity fidelity;
+  // The input's frames whose bytes the search has not written yet.
+  std::int16_t waiting[2 * kFramesAtMost];
+  std::size_t waiting_frames;
+};
+
+struct Encoding {
+  const Options* options;
+  ImaEncoder* encoder;
+  std::FILE* output;
+  std::int16_t frames[2 * kFramesAtMost];
+  Listener* listener;
+  // Why the conversion failed.
+  WalkFailure walk_failure;
+  enum Failed { kNothing, kFormat, kRead, kWrite, kCutShort } failed;
+  int error;
+  WaveSummary format;
+  Refusals refusals;
+  char report[160];
+};
+
+std::int16_t sample_at(const unsigned char* bytes) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8));
+}
+
+// Decodes the stream's new bytes as a player does and compares them with
+// the frames they stand for, the oldest waiting first.
+void listen(Listener& listener, const std::int16_t* input, std::size_t input_frames,
+            const unsigned char* codes, std::size_t count) {
+  std::memcpy(listener.waiting + 2 * listener.waiting_frames, input,
+              input_frames * 2 * sizeof(std::int16_t));
+  listener.waiting_frames += input_frames;
+  std::int16_t decoded[2 * kFramesAtMost];
+  for (std::size_t i = 0; i < count; ++i) {
+    for (int channel = 0; channel < 2; ++channel) {
+      const unsigned code = channel == 0 ? codes[i] >> 4 : codes[i] & 15u;
+      const std::int16_t before = listener.player.predictor[channel];
+      const std::uint16_t move =
+          ima_player_move(ima_player_steps[listener.player.step_index[channel]], code);
+      const std::int32_t unclamped = (code & 8u) != 0 ? before - move : before + move;
+      if (unclamped != static_cast<std::int16_t>(unclamped)) ++listener.fidelity.clamped;
+    }
+    ima_player_decode(&listener.player, codes + i, 1, decoded + 2 * i);
+  }
+  add_frames(listener.fidelity, listener.waiting, decoded, count);
+  listener.waiting_frames -= count;
+  std::memmove(listener.waiting, listener.waiting + 2 * count,
+               listener.waiting_frames * 2 * sizeof(std::int16_t));
+}
+
+std::size_t encode_frames(void* context, const unsigned char* frames, std::size_t count,
+                          unsigned char* codes) {
+  auto& encoding = *static_cast<Encoding*>(context);
+  for (std::size_t i = 0; i < 2 * count; ++i)
+    encoding.frames[i] = sample_at(frames + 2 * i);
+  const std::size_t written = ima_encoder_feed(encoding.encoder, encoding.frames, count, codes);
+  if (encoding.listener != nullptr)
+    listen(*encoding.listener, encoding.frames, count, codes, written);
+  return written;
+}
+
+// The converter's chunk handling, noting what failed and why.
+struct Walk {
+  Conversion conversion;
+  Encoding* encoding;
+};
+
+ChunkEnd take_format(void* context, std::FILE* input, std::uint32_t size) {
+  auto& [conversion, encoding] = *static_cast<Walk*>(context);
+  const std::int64_t entry = std::ftell(input);
+  read_format_fields(input, size, encoding->format);
+  if (entry < 0 || std::fseek(input, entry, SEEK_SET) != 0) return kChunkFailed;
+  const ChunkEnd end = test_format(&conversion, input, size);
+  if (end == kChunkFailed) {
+    encoding->failed = Encoding::kFormat;
+    format_refusals(encoding->format, "imaenc", encoding->refusals);
+  }
+  return end;
+}
+
+ChunkEnd take_data(void* context, std::FILE* input, DataBody body) {
+  auto& [conversion, encoding] = *static_cast<Walk*>(context);
+  errno = 0;
+  const ChunkEnd end = encode_data(&conversion, input, body);
+  if (end != kChunkFailed) return end;
+  encoding->error = errno;
+  if (std::ferror(conversion.output) != 0) {
+    encoding->failed = Encoding::kWrite;
+  } else if (std::ferror(input) != 0) {
+    encoding->failed = Encoding::kRead;
+  } else {
+    encoding->failed = Encoding::kCutShort;
+  }
+  return end;
+}
+
+int convert(void* context, std::FILE* output, std::FILE* input, std::int64_t /*input_length*/,
+            bool /*output_appends*/) {
+  auto& encoding = *static_cast<Encoding*>(context);
+  if (encoding.encoder == nullptr) return -1;
+  encoding.output = output;
+  const FrameCoder coder{&encoding, encode_frames};
+  Walk walk{Conversion{output, &coder}, &encoding};
+  const int walked =
+      walk_wave(input, ChunkVisitor{&walk, take_format, take_data}, &encoding.walk_failure);
+  if (walked != 0 && encoding.walk_failure == WalkFailure::kReadFailed) encoding.error = errno;
+  if (encoding.failed == Encoding::kWrite) return -1;
+  // The frames the search still holds go out also when the input failed:
+  // the output then holds every frame read.
+  unsigned char held[IMA_ENCODER_MAX_DELAY];
+  const std::size_t count = ima_encoder_finish(encoding.encoder, held);
+  if (encoding.listener != nullptr) listen(*encoding.listener, nullptr, 0, held, count);
+  if (std::fwrite(held, 1, count, output) != count) {
+    encoding.error = errno;
+    encoding.failed = Encoding::kWrite;
+    return -1;
+  }
+  return walked;
+}
+
+void explain(void* context, const char*& name, const char*& reason) {
+  const auto& encoding = *static_cast<Encoding*>(context);
+  name = encoding.options->input;
+  switch (encoding.failed) {
+    case Encoding::kWrite:
+      name = encoding.options->output;
+      reason = std::strerror(encoding.error);
+      return;
+    case Encoding::kRead:
+      reason = std::strerror(encoding.error);
+      return;
+    case Encoding::kCutShort:
+      reason = kCutShortWords;
+      return;
+    case Encoding::kFormat:
+      reason = encoding.format.has_format && encoding.refusals.count > 0
+                   ? encoding.refusals.line[0]
+                   : "a format chunk under 16 bytes, imaenc converts 16-bit PCM";
+      return;
+    case Encoding::kNothing:
+      break;
+  }
+  switch (encoding.walk_failure) {
+    case WalkFailure::kNotWave:
+      reason = kNotWaveWords;
+      return;
+    case WalkFailure::kReadFailed:
+      reason = std::strerror(encoding.error);
+      return;
+    default:
+      reason = kCutShortWords;
+  }
+}
+
+// The seconds and milliseconds where a segment starts, as m:ss.mmm.
+void say_time(char* text, std::size_t size, std::uint64_t segment) {
+  const std::uint64_t ms = segment * kSegmentFrames * 1000 / 44100;
+  (void)std::snprintf(text, size, "%llu:%02llu.%03llu", static_cast<unsigned long long>(ms / 60000),
+                      static_cast<unsigned long long>(ms / 1000 % 60),
+                      static_cast<unsigned long long>(ms % 1000));
+}
+
+void report(void* context, const char*& name, const char*& words) {
+  auto& encoding = *static_cast<Encoding*>(context);
+  if (encoding.listener == nullptr) return;
+  Fidelity& fidelity = encoding.listener->fidelity;
+  close_segments(fidelity);
+  char worst[32] = "none";
+  if (fidelity.segments > 0) say_time(worst, sizeof worst, fidelity.worst_segment);
+  (void)std::snprintf(encoding.report, sizeof encoding.report,
+                      "level %d, SNR %.2f dB, segmental SNR %.2f dB, %llu samples clamped, "
+                      "worst 20 ms at %s (%.2f dB)",
+                      encoding.options->level, snr_db(fidelity), segmental_snr_db(fidelity),
+                      static_cast<unsigned long long>(fidelity.clamped), worst,
+                      fidelity.segments > 0 ? fidelity.worst_db : kSegmentCeilingDb);
+  name = encoding.options->input;
+  words = encoding.report;
+}
+
+// The options, then exactly two names. False on anything else.
+bool parse(int argc, char** argv, Options& options) {
+  int names = 0;
+  bool options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!options_end && arg[0] == '-' && arg[1] != '\0') {
+      if (std::strcmp(arg, "--") == 0) {
+        options_end = true;
+      } else if (std::strcmp(arg, "--report") == 0) {
+        options.report = true;
+      } else if (arg[1] >= '0' && arg[1] <= '9' && arg[2] == '\0') {
+        options.level = arg[1] - '0';
+      } else {
+        return false;
+      }
+      continue;
+    }
+    if (++names == 1) {
+      options.input = arg;
+    } else if (names == 2) {
+      options.output = arg;
+    }
+  }
+  return names == 2;
+}
+
+// Static: a block's frames and what the player heard of them are too large
+// for small stacks.
+Encoding encoding;
+Listener listener;
+
+}  // namespace
+
+int run_imaenc(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kUsage, stdout);
+    std::printf(
+        "Writes IN.wav (16-bit stereo PCM, 44100 Hz) as a headerless IMA ADPCM stream in OUT,\n"
+        "codes chosen by search; every IMA player plays it as it is.\n"
+        "  -0         exactly what wav2ima writes\n"
+        "  -1 ... -9  search more, for sound nearer the input (default -%d)\n"
+        "  --report   after converting, how near: SNR, segmental SNR, clamped samples\n",
+        kDefaultLevel);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("imaenc %s\n", WAV2IMA_VERSION);
+    return 0;
+  }
+  Options options;
+  if (!parse(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  encoding = Encoding{};
+  encoding.options = &options;
+  encoding.encoder = ima_encoder_new(options.level);
+  if (options.report) {
+    listener = Listener{};
+    ima_player_reset(&listener.player);
+    encoding.listener = &listener;
+  }
+  char* names[] = {argv[0], const_cast<char*>(options.input), const_cast<char*>(options.output),
+                   nullptr};
+  const Program program{convert, &encoding, "imaenc", explain, report};
+  if (encoding.encoder == nullptr) {
+    encoding.failed = Encoding::kRead;
+    encoding.error = ENOMEM;
+  }
+  const int status = run_conversion(3, names, program);
+  ima_encoder_free(encoding.encoder);
+  return status;
+}
+
+}  // namespace wav2ima
