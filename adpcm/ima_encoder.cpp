@@ -6,6 +6,7 @@
 
 #include "adpcm/quantiser.h"
 #include "adpcm/search.h"
+#include "platform/parallel.h"
 
 using namespace wav2ima;
 
@@ -13,7 +14,7 @@ namespace {
 
 // Frames a channel is searched over at a time: its codes wait in the
 // record, and the other channel's samples stay in the cache meanwhile.
-constexpr std::size_t kBlockFrames = 1024;
+constexpr std::size_t kBlockFrames = 4096;
 
 }  // namespace
 
@@ -80,14 +81,30 @@ std::size_t encode_ahead(ImaEncoder& encoder, const std::int16_t* frames, std::s
   return written;
 }
 
+// One channel's share of a block.
+struct ChannelBlock {
+  ImaEncoder* encoder;
+  int channel;
+  const std::int16_t* frames;
+  std::size_t count;
+  std::size_t decided;
+};
+
+void search_channel_block(void* context) {
+  auto& block = *static_cast<ChannelBlock*>(context);
+  ImaEncoder& encoder = *block.encoder;
+  block.decided =
+      search_channel(encoder.channel[block.channel], encoder.search, block.frames + block.channel,
+                     kChannels, block.count, encoder.codes[block.channel]);
+}
+
+// The channels are independent: each searches on a core of its own.
 std::size_t search_block(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
                          std::uint8_t* out) {
-  std::size_t decided = 0;
-  for (int channel = 0; channel < kChannels; ++channel) {
-    decided = search_channel(encoder.channel[channel], encoder.search, frames + channel, kChannels,
-                             count, encoder.codes[channel]);
-  }
-  return pack(encoder, decided, out);
+  ChannelBlock left{&encoder, 0, frames, count, 0};
+  ChannelBlock right{&encoder, 1, frames, count, 0};
+  run_both(Work{search_channel_block, &left}, Work{search_channel_block, &right});
+  return pack(encoder, left.decided, out);
 }
 
 void start_stream(ImaEncoder& encoder) {

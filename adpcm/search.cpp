@@ -1,6 +1,10 @@
 #include "adpcm/search.h"
 
 #include <algorithm>
+#ifdef EXPERIMENT
+#include <cstdio>
+#include <cstdlib>
+#endif
 #include <array>
 #include <bit>
 #include <cstdlib>
@@ -93,45 +97,30 @@ std::uint32_t state_key(std::int32_t predictor, std::int32_t step_index) {
          static_cast<std::uint32_t>(step_index);
 }
 
-bool cheaper(const SearchNode& a, std::uint32_t a_key, const SearchNode& b, std::uint32_t b_key) {
-  if (a.cost != b.cost) return a.cost < b.cost;
-  if (a_key != b_key) return a_key < b_key;
-  return a.pending_codes < b.pending_codes;
+// Cost, state and place in one number that orders candidates totally: the
+// cost in quarters (saturating past 2^33, more than one sample's worst
+// error), the state, then the place, which the order of the streams before
+// decides. The streams are kept in that order, so every step, and the
+// stream, is the same whatever order a selection leaves them in.
+constexpr int kKeyBits = 23;
+constexpr int kPlaceBits = 10;
+constexpr std::uint64_t kPlaceMask = (std::uint64_t{1} << kPlaceBits) - 1;
+constexpr std::uint64_t kKeyMask = (std::uint64_t{1} << kKeyBits) - 1;
+static_assert((kSampleMax - kSampleMin + 1) * (kStepIndexMax + 1) <= (1 << kKeyBits));
+static_assert(kMaxCandidates <= (1 << kPlaceBits));
+std::uint64_t rank(std::uint64_t cost, std::uint32_t key, int place) {
+  constexpr std::uint64_t kCostMax = (std::uint64_t{1} << (64 - kKeyBits - kPlaceBits)) - 1;
+  return (std::min(cost >> 2, kCostMax) << kKeyBits | key) << kPlaceBits |
+         static_cast<unsigned>(place);
 }
 
-void start_sample(SearchScratch& c) {
-  c.count = 0;
-  if (++c.stamp == 0) {
-    // Once in 2^32 samples every slot's stamp could look current.
-    std::fill(std::begin(c.slot_stamp), std::end(c.slot_stamp), 0u);
-    c.stamp = 1;
-  }
-}
-
-void add_candidate(SearchScratch& c, const SearchNode& node) {
-  const std::uint32_t key = state_key(node.predictor, node.step_index);
-  // Fibonacci hashing spreads neighbouring predictors over the table.
-  std::uint32_t slot = (key * 2654435769u) >> 20 & (kTableSlots - 1);
-  for (;; slot = (slot + 1) & (kTableSlots - 1)) {
-    if (c.slot_stamp[slot] != c.stamp) {
-      c.slot_stamp[slot] = c.stamp;
-      c.slot_candidate[slot] = static_cast<std::uint16_t>(c.count);
-      c.node[c.count] = node;
-      c.key[c.count] = key;
-      ++c.count;
-      return;
-    }
-    const int other = c.slot_candidate[slot];
-    if (c.key[other] == key) {
-      if (cheaper(node, key, c.node[other], key)) c.node[other] = node;
-      return;
-    }
-  }
+std::uint64_t key_of(std::uint64_t rank) {
+  return rank >> kPlaceBits & kKeyMask;
 }
 
 void expand(const ChannelSearch& channel, const SearchLevel& level, std::int32_t sample,
             SearchScratch& c) {
-  start_sample(c);
+  c.count = 0;
   for (int n = 0; n < channel.count; ++n) {
     const SearchNode& from = channel.nodes[n];
     const std::int32_t diff = sample - from.predictor;
@@ -143,57 +132,45 @@ void expand(const ChannelSearch& channel, const SearchLevel& level, std::int32_t
       const CodeStep& step = steps[code];
       const std::int32_t predictor = clamp_sample(from.predictor + step.delta);
       const auto error = static_cast<std::int64_t>(sample - predictor);
-      add_candidate(c, SearchNode{predictor, step.next_step_index,
-                                  from.cost + static_cast<std::uint64_t>(error * error),
-                                  from.pending_codes << kCodeBits | static_cast<unsigned>(code)});
+      const SearchNode node{predictor, step.next_step_index,
+                            from.cost + static_cast<std::uint64_t>(error * error),
+                            from.pending_codes << kCodeBits | static_cast<unsigned>(code)};
+      c.node[c.count] = node;
+      c.rank[c.count] = rank(node.cost, state_key(predictor, step.next_step_index), c.count);
+      ++c.count;
     }
   }
 }
 
-// Cost, state and place in one number that orders candidates totally
-// (states are unique after deduplication), so the set kept is the same
-// whatever order the selection leaves them in: the cost in quarters
-// (saturating past 2^33, more than one sample's worst error), the state,
-// then where the candidate lies, which the state already decides.
-constexpr int kKeyBits = 23;
-constexpr int kPlaceBits = 10;
-static_assert((kSampleMax - kSampleMin + 1) * (kStepIndexMax + 1) < (1 << kKeyBits));
-static_assert(kMaxCandidates <= (1 << kPlaceBits));
-std::uint64_t rank(std::uint64_t cost, std::uint32_t key, int place) {
-  constexpr std::uint64_t kCostMax = (std::uint64_t{1} << (64 - kKeyBits - kPlaceBits)) - 1;
-  return (std::min(cost >> 2, kCostMax) << kKeyBits | key) << kPlaceBits |
-         static_cast<unsigned>(place);
-}
+constexpr int kLookedPerKept = 3;
 
-// Keeps the `width` cheapest candidates.
+// Keeps the `width` cheapest candidates of different states, cheapest
+// first: two streams in one state have the same future, so only the cheaper
+// is worth keeping. The cheapest few times the width are looked at, which
+// holds the width's cheapest states but in rare runs of duplicates.
 void keep_cheapest(ChannelSearch& channel, const SearchLevel& level, SearchScratch& c) {
-  const int kept = std::min(c.count, level.width);
-  if (kept == c.count) {
-    std::copy(c.node, c.node + kept, channel.nodes);
-  } else {
-    std::uint64_t ranks[kMaxCandidates];
-    for (int i = 0; i < c.count; ++i)
-      ranks[i] = rank(c.node[i].cost, c.key[i], i);
-    std::nth_element(ranks, ranks + kept, ranks + c.count);
-    for (int i = 0; i < kept; ++i)
-      channel.nodes[i] = c.node[ranks[i] & ((1u << kPlaceBits) - 1)];
+  std::uint64_t* ranks = c.rank;
+  int looked = std::min(c.count, kLookedPerKept * level.width);
+  if (looked < c.count) std::nth_element(ranks, ranks + looked, ranks + c.count);
+  // Of each state, the cheapest: by state, then rank.
+  std::sort(ranks, ranks + looked, [](std::uint64_t a, std::uint64_t b) {
+    const std::uint64_t a_key = key_of(a);
+    const std::uint64_t b_key = key_of(b);
+    return a_key != b_key ? a_key < b_key : a < b;
+  });
+  int unique = 0;
+  for (int i = 0; i < looked; ++i) {
+    if (unique > 0 && key_of(ranks[unique - 1]) == key_of(ranks[i])) continue;
+    ranks[unique++] = ranks[i];
   }
+  const int kept = std::min(unique, level.width);
+  std::partial_sort(ranks, ranks + kept, ranks + unique);
+  for (int i = 0; i < kept; ++i)
+    channel.nodes[i] = c.node[ranks[i] & kPlaceMask];
   channel.count = kept;
 }
 
-int cheapest_node(const ChannelSearch& channel) {
-  int best = 0;
-  for (int n = 1; n < channel.count; ++n) {
-    const SearchNode& a = channel.nodes[n];
-    const SearchNode& b = channel.nodes[best];
-    if (cheaper(a, state_key(a.predictor, a.step_index), b, state_key(b.predictor, b.step_index))) {
-      best = n;
-    }
-  }
-  return best;
-}
-
-// Decides the oldest pending code as the cheapest stream has it, and drops
+// Decides the oldest pending code as the cheapest stream (the first) has it, and drops
 // every stream that decided otherwise: all survivors then share every
 // decided code, so the state a decided code leads to is the same for all.
 int decide_oldest(ChannelSearch& channel, int delay, int best) {
@@ -225,6 +202,13 @@ void rebase_costs(ChannelSearch& channel) {
 }  // namespace
 
 SearchLevel search_level(int level) {
+#ifdef EXPERIMENT
+  if (level == 9 && std::getenv("BEAM")) {
+    SearchLevel l{SearchLevel::kBeam, 0, 0, 0};
+    std::sscanf(std::getenv("BEAM"), "%d %d %d", &l.codes, &l.width, &l.delay);
+    return l;
+  }
+#endif
   return kSearchLevels[std::clamp(level, 0, IMA_ENCODER_LEVEL_MAX)];
 }
 
@@ -245,8 +229,7 @@ std::size_t search_channel(ChannelSearch& channel, const SearchLevel& level,
     rebase_costs(channel);
     ++channel.samples;
     if (channel.samples < static_cast<std::uint64_t>(level.delay)) continue;
-    codes[written++] =
-        static_cast<std::uint8_t>(decide_oldest(channel, level.delay, cheapest_node(channel)));
+    codes[written++] = static_cast<std::uint8_t>(decide_oldest(channel, level.delay, 0));
   }
   return written;
 }
@@ -254,7 +237,7 @@ std::size_t search_channel(ChannelSearch& channel, const SearchLevel& level,
 std::size_t finish_channel(ChannelSearch& channel, const SearchLevel& level, std::uint8_t* codes) {
   const auto undecided = static_cast<int>(
       std::min<std::uint64_t>(channel.samples, static_cast<std::uint64_t>(level.delay - 1)));
-  const std::uint64_t pending = channel.nodes[cheapest_node(channel)].pending_codes;
+  const std::uint64_t pending = channel.nodes[0].pending_codes;
   for (int i = 0; i < undecided; ++i)
     codes[i] = static_cast<std::uint8_t>(pending >> (kCodeBits * (undecided - 1 - i)) & kCodeMask);
   reset_channel(channel);
@@ -285,9 +268,16 @@ Landing nearest_landing(std::int32_t sample, std::int32_t predictor, std::int32_
       landing = {upper, reached};
     }
   }
+  // Near a rail the clamp may hold the smallest move the other way nearer.
+  const int away = sign ^ kSignBit;
+  const std::int32_t away_reached = predictor + steps[away].delta;
+  if (std::abs(sample - clamp_sample(away_reached)) <
+      std::abs(sample - clamp_sample(landing.predictor))) {
+    landing = {away, away_reached};
+  }
   // Past a rail, every larger code lands on the rail too.
   if (landing.predictor != clamp_sample(landing.predictor)) {
-    landing = {kMagnitudeMax | sign, clamp_sample(landing.predictor)};
+    landing = {kMagnitudeMax | (landing.code & kSignBit), clamp_sample(landing.predictor)};
   }
   return landing;
 }
@@ -311,9 +301,48 @@ std::int64_t nearest_error(std::int32_t sample, std::int32_t predictor, std::int
 
 }  // namespace
 
+namespace {
+
+// By step index: the distances from which each larger magnitude lands at
+// least as near as the one below it (ties to the larger), and the largest
+// move, which tells when a rail may be in reach.
+struct NearestRow {
+  std::int32_t from[kMagnitudeMax];
+  std::int32_t largest_move;
+};
+
+constexpr std::array<NearestRow, kStepIndexMax + 1> make_nearest_rows() {
+  std::array<NearestRow, kStepIndexMax + 1> rows{};
+  for (int index = 0; index <= kStepIndexMax; ++index) {
+    NearestRow& row = rows[static_cast<std::size_t>(index)];
+    for (int magnitude = 0; magnitude < kMagnitudeMax; ++magnitude) {
+      // Halfway between the two levels, rounded up: a distance there is as
+      // near the upper as the lower.
+      row.from[magnitude] =
+          (code_step(index, magnitude).delta + code_step(index, magnitude + 1).delta + 1) / 2;
+    }
+    row.largest_move = code_step(index, kMagnitudeMax).delta;
+  }
+  return rows;
+}
+constexpr auto kNearestRows = make_nearest_rows();
+
+}  // namespace
+
 int encode_sample_nearest(std::int32_t sample, std::int32_t& predictor, std::int32_t& step_index) {
-  const Landing landing = nearest_landing(sample, predictor, step_index);
-  return apply_code_step(kCodeSteps.entry[step_index][landing.code], predictor, step_index);
+  const NearestRow& row = kNearestRows[static_cast<std::size_t>(step_index)];
+  // Near a rail the clamp moves the levels: the exact comparison.
+  if (std::abs(predictor) + row.largest_move > kSampleMax) [[unlikely]] {
+    const Landing landing = nearest_landing(sample, predictor, step_index);
+    return apply_code_step(kCodeSteps.entry[step_index][landing.code], predictor, step_index);
+  }
+  const std::int32_t diff = sample - predictor;
+  const std::int32_t distance = std::abs(diff);
+  int magnitude = 0;
+  for (const std::int32_t from : row.from)
+    magnitude += distance >= from ? 1 : 0;
+  const int code = magnitude | (diff < 0 ? kSignBit : 0);
+  return apply_code_step(kCodeSteps.entry[step_index][code], predictor, step_index);
 }
 
 int encode_sample_ahead(std::int32_t sample, std::int32_t next_sample, int tries,

@@ -35,8 +35,9 @@ constexpr int kMaxDelay = 16;
 static_assert(kMaxDelay <= IMA_ENCODER_MAX_DELAY);
 
 // One candidate stream: the decoder state it reaches, the squared error it
-// has made since the last decision (relative to the best), and its codes not
-// yet decided, the newest in the low nibble.
+// has made (less the cheapest stream's), and its codes not yet decided, the
+// newest in the low nibble. Streams whose predictors differ by a small part
+// of the step count as one state.
 struct SearchNode {
   std::int32_t predictor;
   std::int32_t step_index;
@@ -44,19 +45,13 @@ struct SearchNode {
   std::uint64_t pending_codes;
 };
 
-// The candidates of one sample, each a state a stream reaches, deduplicated
-// by that state: two streams in the same decoder state have the same future,
-// so only the cheaper one (of equal ones, the smaller codes) is worth
-// keeping. A hash table's slot is valid for the current `stamp` alone.
+// The candidates of one sample: each a stream one code longer, and its
+// rank (the order they are kept in).
 constexpr int kMaxCandidates = kMaxWidth * 16;
-constexpr std::uint32_t kTableSlots = 4 * kMaxCandidates;
 struct SearchScratch {
   SearchNode node[kMaxCandidates];
-  std::uint32_t key[kMaxCandidates];
+  std::uint64_t rank[kMaxCandidates];
   int count;
-  std::uint32_t slot_stamp[kTableSlots];
-  std::uint16_t slot_candidate[kTableSlots];
-  std::uint32_t stamp;
 };
 
 // One channel's search. After reset: one node at the stream's start.

@@ -10,7 +10,8 @@
 //   Windows           system_windows.cpp     system_windows.cpp      system_windows.cpp (none)
 //
 // with the stream calls of stream_io.h, write_message of messages.h and the
-// calls of pipe_stream.h.
+// calls of pipe_stream.h; and parallel.h's run_both from parallel_threads.cpp
+// (WASI: parallel_serial.cpp).
 // Nothing above platform/ includes it.
 #ifndef WAV2IMA_PLATFORM_SYSTEM_H
 #define WAV2IMA_PLATFORM_SYSTEM_H

@@ -1,0 +1,307 @@
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "adpcm/encoder.h"
+#include "adpcm/fidelity.h"
+#include "adpcm/ima_encoder.h"
+#include "adpcm/search.h"
+#include "adpcm/tables.h"
+#include "player/ima_player.h"
+#include "tests/test_files.h"
+#include "tools/signals.h"
+
+using namespace wav2ima;
+
+namespace {
+
+using Samples = std::vector<std::int16_t>;
+
+Samples signal(const char* kind, std::uint64_t frames) {
+  Generator g{kind, frames};
+  Samples samples(2 * frames);
+  for (std::uint64_t i = 0; i < frames; ++i)
+    next_frame(g, samples.data() + 2 * i);
+  return samples;
+}
+
+// A full-scale sweep driven 12 dB into the rails, as loud masters are.
+Samples clipped(std::uint64_t frames) {
+  Samples samples = signal("sweep", frames);
+  for (std::int16_t& s : samples)
+    s = static_cast<std::int16_t>(std::clamp(4 * s, -32768, 32767));
+  return samples;
+}
+
+// The stream a level writes for the frames, fed in pieces of `piece` frames.
+Bytes encode(int level, const Samples& frames, std::size_t piece) {
+  ImaEncoder* encoder = ima_encoder_new(level);
+  const std::size_t count = frames.size() / 2;
+  Bytes out(count + IMA_ENCODER_MAX_DELAY);
+  std::size_t written = 0;
+  for (std::size_t done = 0; done < count; done += piece) {
+    const std::size_t n = std::min(piece, count - done);
+    const std::size_t got = ima_encoder_feed(encoder, frames.data() + 2 * done, n, &out[written]);
+    EXPECT_LE(got, n + IMA_ENCODER_MAX_DELAY);
+    written += got;
+  }
+  written += ima_encoder_finish(encoder, &out[written]);
+  ima_encoder_free(encoder);
+  out.resize(written);
+  return out;
+}
+
+// What a player plays of the stream, against the input: SNR and segmental SNR.
+std::pair<double, double> played(const Bytes& stream, const Samples& input) {
+  ImaPlayer player;
+  ima_player_reset(&player);
+  Samples decoded(2 * stream.size());
+  ima_player_decode(&player, stream.data(), stream.size(), decoded.data());
+  Fidelity fidelity{};
+  add_frames(fidelity, input.data(), decoded.data(), stream.size());
+  close_segments(fidelity);
+  return {snr_db(fidelity), segmental_snr_db(fidelity)};
+}
+
+TEST(ImaEncoder, LevelsOutsideZeroToNineMakeNoEncoder) {
+  for (const int level : {-1, 10, 1000}) {
+    SCOPED_TRACE(level);
+    EXPECT_EQ(ima_encoder_new(level), nullptr);
+  }
+  ima_encoder_free(nullptr);
+}
+
+// Level 0 is the rule, byte for byte: the process-wide encoder's bytes.
+TEST(ImaEncoder, LevelZeroWritesTheRulesBytes) {
+  const Samples frames = signal("noise", 5000);
+  reset_encoder_state();
+  Bytes rule;
+  for (std::size_t i = 0; i < frames.size(); i += 2) {
+    const int left =
+        encode_sample(frames[i], encoder_state.predictor[0], encoder_state.step_index[0]);
+    const int right =
+        encode_sample(frames[i + 1], encoder_state.predictor[1], encoder_state.step_index[1]);
+    rule.push_back(static_cast<unsigned char>(left << 4 | right));
+  }
+  EXPECT_EQ(encode(0, frames, 777), rule);
+}
+
+// Every level: one byte a frame, the same bytes however the frames are
+// split, never further from the input than the rule, in SNR or segmental
+// SNR, and a new stream after finish.
+TEST(ImaEncoder, EveryLevelOnEverySignal) {
+  struct Row {
+    const char* name;
+    Samples frames;
+  };
+  const Row rows[] = {
+      {"sweep", signal("sweep", 3000)},         {"noise", signal("noise", 1500)},
+      {"square rails", signal("square", 1500)}, {"clipped sweep", clipped(3000)},
+      {"silence", signal("silence", 1000)},     {"three frames", signal("noise", 3)},
+  };
+  for (const Row& row : rows) {
+    for (int level = 0; level <= IMA_ENCODER_LEVEL_MAX; ++level) {
+      SCOPED_TRACE(std::string(row.name) + ", level " + std::to_string(level));
+      // The searches are slow under the sanitizers: their share is shorter.
+      const std::size_t count =
+          std::min<std::size_t>(row.frames.size() / 2, level < 4 ? 3000 : 200);
+      const Samples frames(row.frames.begin(), row.frames.begin() + 2 * static_cast<long>(count));
+      const auto [rule_snr, rule_segmental] = played(encode(0, frames, count), frames);
+      const Bytes whole = encode(level, frames, count);
+      ASSERT_EQ(whole.size(), count);
+      EXPECT_EQ(encode(level, frames, 1), whole);
+      EXPECT_EQ(encode(level, frames, 101), whole);
+      const auto [snr, segmental] = played(whole, frames);
+      EXPECT_GE(snr, rule_snr - 1e-9);
+      EXPECT_GE(segmental, rule_segmental - 1e-9);
+    }
+  }
+}
+
+TEST(ImaEncoder, FinishStartsANewStream) {
+  const Samples frames = signal("sweep", 3000);
+  for (const int level : {0, 3, 7}) {
+    SCOPED_TRACE(level);
+    ImaEncoder* encoder = ima_encoder_new(level);
+    Bytes first(3000 + IMA_ENCODER_MAX_DELAY);
+    std::size_t n = ima_encoder_feed(encoder, frames.data(), 3000, first.data());
+    n += ima_encoder_finish(encoder, first.data() + n);
+    Bytes again(3000 + IMA_ENCODER_MAX_DELAY);
+    std::size_t m = ima_encoder_feed(encoder, frames.data(), 3000, again.data());
+    m += ima_encoder_finish(encoder, again.data() + m);
+    ima_encoder_free(encoder);
+    EXPECT_EQ(n, 3000u);
+    EXPECT_EQ(m, 3000u);
+    EXPECT_EQ(first, again);
+  }
+}
+
+// The nearest code, against every code tried in turn, where the decoder
+// clamps too: the fast path and the exact comparison near the rails.
+TEST(ImaEncoder, NearestCodeLandsNearestOfAllCodes) {
+  for (std::int32_t index = 0; index <= kStepIndexMax; ++index) {
+    for (std::int32_t predictor = -32768; predictor <= 32767; predictor += 1021) {
+      for (std::int32_t sample = -32768; sample <= 32767; sample += 523) {
+        std::int32_t p = predictor;
+        std::int32_t i = index;
+        const int code = encode_sample_nearest(sample, p, i);
+        std::int32_t best = 1 << 30;
+        for (int c = 0; c < 16; ++c) {
+          const std::int32_t reached =
+              std::clamp(predictor + code_step(index, c).delta, -32768, 32767);
+          best = std::min(best, std::abs(sample - reached));
+        }
+        ASSERT_EQ(std::abs(sample - p), best) << sample << " " << predictor << " " << index;
+        ASSERT_EQ(i, code_step(index, code).next_step_index);
+      }
+    }
+  }
+}
+
+// Hand-derived rows: where the rule's code and the nearest part.
+TEST(ImaEncoder, NearestCodeAtTheEdges) {
+  struct Row {
+    std::int32_t sample, predictor, index;
+    int want_code;
+    std::int32_t want_predictor, want_index;
+  };
+  const Row rows[] = {
+      // Halfway between levels 3 * 7 / 8 = 2 and 5 * 7 / 8 = 4: the larger
+      // (the rule: magnitude 1).
+      {3, 0, 0, 2, 4, 0},
+      // Halfway between levels 1 * 7 / 8 = 0 and 2 (the rule: 0).
+      {1, 0, 0, 1, 2, 0},
+      {-1, 0, 0, 9, -2, 0},
+      // The largest level, 15 * 7 / 8 = 13, for anything from 12 up.
+      {1000, 0, 0, 7, 13, 8},
+      // At a rail every code from 0 up lands on it: the largest keeps the step.
+      {32767, 32767, 88, 7, 32767, 88},
+      // At the lower rail a difference of 0 lands exactly with the sign set.
+      {-32768, -32768, 88, 15, -32768, 88},
+      // Above the predictor, but the rail holds a move down nearer: 669 up
+      // misses by 595, down lands on -32768, 331 away.
+      {-32437, -32511, 64, 15, -32768, 72},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.sample);
+    std::int32_t predictor = row.predictor;
+    std::int32_t index = row.index;
+    EXPECT_EQ(encode_sample_nearest(row.sample, predictor, index), row.want_code);
+    EXPECT_EQ(predictor, row.want_predictor);
+    EXPECT_EQ(index, row.want_index);
+  }
+}
+
+// The program.
+RunResult imaenc(const std::vector<std::string>& args, const TempDir& dir) {
+  return run_program(IMAENC_PATH, args, dir.path);
+}
+
+const std::string kUsage = "usage: imaenc [-0 ... -9] [--report] IN.wav OUT\n";
+
+// Every row runs in a directory holding "in.wav" (the 60-byte example),
+// "mono.wav", "text.txt" (not RIFF), "cut.wav" (cut short inside its data)
+// and "old.ima" (an existing output).
+TEST(Imaenc, MessagesStatusAndOutput) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    int want_status;
+    std::string want_out;
+    std::string want_err;
+    Bytes want_output;  // of "out.ima"
+  };
+  const Bytes four7F = {0x7F, 0x7F, 0x7F, 0x7F};
+  const Row rows[] = {
+      {"no arguments", {}, 2, "", kUsage, {}},
+      {"one name", {"in.wav"}, 2, "", kUsage, {}},
+      {"three names", {"in.wav", "out.ima", "x"}, 2, "", kUsage, {}},
+      {"unknown option", {"-x", "in.wav", "out.ima"}, 2, "", kUsage, {}},
+      {"level past 9", {"-10", "in.wav", "out.ima"}, 2, "", kUsage, {}},
+      {"version", {"--version"}, 0, "imaenc 1.0.0\n", "", {}},
+      {"rule, silently", {"-0", "in.wav", "out.ima"}, 0, "", "", four7F},
+      {"default level", {"in.wav", "out.ima"}, 0, "", "", four7F},
+      {"options after the names", {"in.wav", "out.ima", "-0"}, 0, "", "", four7F},
+      {"a name after --", {"-0", "--", "in.wav", "out.ima"}, 0, "", "", four7F},
+      {"missing input",
+       {"missing.wav", "out.ima"},
+       1,
+       "",
+       "imaenc: missing.wav: No such file or directory\n",
+       {}},
+      {"not RIFF", {"text.txt", "out.ima"}, 1, "", "imaenc: text.txt: not a RIFF/WAVE file\n", {}},
+      {"mono",
+       {"mono.wav", "out.ima"},
+       1,
+       "",
+       "imaenc: mono.wav: mono: 1 channel, imaenc converts stereo\n",
+       {}},
+      {"cut short keeps the frames before",
+       {"-0", "cut.wav", "out.ima"},
+       1,
+       "",
+       "imaenc: cut.wav: cut short: the file ends before its last chunk does\n",
+       {0x7F, 0x7F, 0x7F}},
+      {"the input as output",
+       {"in.wav", "in.wav"},
+       1,
+       "",
+       "imaenc: in.wav: the same file as the input\n",
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "in.wav", example60());
+    Bytes mono = fmt16();
+    mono[2] = 1;
+    write_file(dir / "mono.wav", riff(chunk("fmt ", mono) + chunk("data", loud_frames(2))));
+    write_file(dir / "text.txt", text("hello, this is not audio\n"));
+    write_file(dir / "cut.wav",
+               riff(100, chunk("fmt ", fmt16()) + chunk("data", 64, loud_frames(3))));
+    const RunResult run = imaenc(row.args, dir);
+    EXPECT_EQ(run.status, row.want_status);
+    EXPECT_EQ(run.out, row.want_out);
+    EXPECT_EQ(run.err, row.want_err);
+    if (file_exists(dir / "out.ima")) {
+      EXPECT_EQ(read_file(dir / "out.ima"), row.want_output);
+    }
+    EXPECT_EQ(read_file(dir / "in.wav"), example60());
+  }
+}
+
+// --report: one line after the conversion, what a player plays of it. The
+// example's four frames of 1000 play as 13, 43, 106 and 242 both ways:
+// 8e6 / 2 * (987^2 + 957^2 + 894^2 + 758^2), 0.88 dB.
+TEST(Imaenc, ReportSaysHowNearThePlayerPlays) {
+  TempDir dir;
+  write_file(dir / "in.wav", example60());
+  const RunResult run = imaenc({"-1", "--report", "in.wav", "out.ima"}, dir);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "imaenc: in.wav: level 1, SNR 0.88 dB, segmental SNR 0.88 dB, 0 samples clamped, "
+            "worst 20 ms at 0:00.000 (0.88 dB)\n");
+}
+
+// Through pipes, standard input and output named as files, at a level that
+// holds frames back: the bytes of the files.
+TEST(Imaenc, PipesGiveTheFilesBytes) {
+  if (skipped_without_pipe_view()) return;
+  TempDir dir;
+  const Bytes wav = riff(chunk("fmt ", fmt16()) + chunk("data", noise_frames(20000)));
+  write_file(dir / "in.wav", wav);
+  ASSERT_EQ(imaenc({"-5", "in.wav", "file.ima"}, dir).status, 0);
+  RunOptions piped;
+  piped.stdin_from = "in.wav";
+  piped.stdout_channel = Channel::kPipe;
+  const RunResult through =
+      run_program(IMAENC_PATH, {"-5", "/dev/stdin", "/dev/stdout"}, dir.path, piped);
+  EXPECT_EQ(through.status, 0);
+  EXPECT_EQ(Bytes(through.out.begin(), through.out.end()), read_file(dir / "file.ima"));
+}
+
+}  // namespace
