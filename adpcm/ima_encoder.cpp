@@ -2,8 +2,10 @@
 // nearest code for the levels that need none, over blocks of frames.
 #include "adpcm/ima_encoder.h"
 
-#include <new>
+#include <cstdlib>
+#include <type_traits>
 
+#include "adpcm/nearest.h"
 #include "adpcm/quantiser.h"
 #include "adpcm/search.h"
 #include "platform/parallel.h"
@@ -33,10 +35,11 @@ struct ImaEncoder {
 
 namespace {
 
-using SampleCoder = int (*)(std::int32_t, std::int32_t&, std::int32_t&);
-
-std::size_t encode_directly(ImaEncoder& encoder, SampleCoder coder, const std::int16_t* frames,
-                            std::size_t count, std::uint8_t* out) {
+// A choice of code for one sample that needs no search, inlined into the
+// frame loop so the state stays in registers.
+template <int (*coder)(std::int32_t, std::int32_t&, std::int32_t&)>
+std::size_t encode_directly(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
+                            std::uint8_t* out) {
   std::int32_t left_predictor = encoder.predictor[0];
   std::int32_t right_predictor = encoder.predictor[1];
   std::int32_t left_index = encoder.step_index[0];
@@ -122,7 +125,9 @@ extern "C" {
 
 ImaEncoder* ima_encoder_new(int level) {
   if (level < 0 || level > IMA_ENCODER_LEVEL_MAX) return nullptr;
-  auto* encoder = new (std::nothrow) ImaEncoder{};
+  // From the C library, zeroed: a C program links no C++ runtime for it.
+  static_assert(std::is_trivial_v<ImaEncoder>);
+  auto* encoder = static_cast<ImaEncoder*>(std::calloc(1, sizeof(ImaEncoder)));
   if (encoder == nullptr) return nullptr;
   encoder->search = search_level(level);
   start_stream(*encoder);
@@ -132,9 +137,9 @@ ImaEncoder* ima_encoder_new(int level) {
 size_t ima_encoder_feed(ImaEncoder* encoder, const int16_t* frames, size_t count, uint8_t* out) {
   switch (encoder->search.kind) {
     case SearchLevel::kRule:
-      return encode_directly(*encoder, encode_sample_fast, frames, count, out);
+      return encode_directly<encode_sample_fast>(*encoder, frames, count, out);
     case SearchLevel::kNearest:
-      return encode_directly(*encoder, encode_sample_nearest, frames, count, out);
+      return encode_directly<encode_sample_nearest>(*encoder, frames, count, out);
     case SearchLevel::kAhead:
       return encode_ahead(*encoder, frames, count, out);
     case SearchLevel::kBeam:
@@ -158,7 +163,7 @@ size_t ima_encoder_finish(ImaEncoder* encoder, uint8_t* out) {
     (void)pack(*encoder, written, out);
   } else if (encoder->frame_waits) {
     // The last frame has no next: its nearest codes.
-    (void)encode_directly(*encoder, encode_sample_nearest, encoder->waiting, 1, out);
+    (void)encode_directly<encode_sample_nearest>(*encoder, encoder->waiting, 1, out);
     written = 1;
   }
   start_stream(*encoder);
@@ -166,7 +171,7 @@ size_t ima_encoder_finish(ImaEncoder* encoder, uint8_t* out) {
 }
 
 void ima_encoder_free(ImaEncoder* encoder) {
-  delete encoder;
+  std::free(encoder);
 }
 
 }  // extern "C"

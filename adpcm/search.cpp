@@ -1,16 +1,12 @@
 #include "adpcm/search.h"
 
 #include <algorithm>
-#ifdef EXPERIMENT
-#include <cstdio>
-#include <cstdlib>
-#endif
 #include <array>
 #include <bit>
 #include <cstdlib>
 #include <iterator>
 
-#include "adpcm/quantiser.h"
+#include "adpcm/nearest.h"
 #include "adpcm/reconstruct.h"
 #include "adpcm/tables.h"
 
@@ -21,59 +17,46 @@ namespace {
 // Each level searches more than the one before (bench/README.md has what
 // each gains and costs).
 constexpr SearchLevel kSearchLevels[] = {
-    {SearchLevel::kRule, 1, 1, 1},    {SearchLevel::kNearest, 2, 1, 1},
-    {SearchLevel::kAhead, 2, 1, 2},   {SearchLevel::kAhead, 3, 1, 2},
-    {SearchLevel::kBeam, 4, 4, 8},    {SearchLevel::kBeam, 5, 6, 12},
-    {SearchLevel::kBeam, 6, 8, 16},   {SearchLevel::kBeam, 8, 12, 16},
-    {SearchLevel::kBeam, 16, 24, 16}, {SearchLevel::kBeam, 16, 48, 16},
+    {SearchLevel::kRule, 1, 1, 1},   {SearchLevel::kNearest, 2, 1, 1},
+    {SearchLevel::kAhead, 2, 1, 2},  {SearchLevel::kAhead, 3, 1, 2},
+    {SearchLevel::kBeam, 3, 4, 12},  {SearchLevel::kBeam, 4, 6, 16},
+    {SearchLevel::kBeam, 4, 8, 24},  {SearchLevel::kBeam, 5, 12, 32},
+    {SearchLevel::kBeam, 5, 16, 32}, {SearchLevel::kBeam, 5, 24, 32},
 };
 static_assert(std::size(kSearchLevels) == IMA_ENCODER_LEVEL_MAX + 1);
 
-constexpr int kMagnitudeMax = 7;
-
-std::int32_t clamp_sample(std::int32_t value) {
-  return std::clamp(value, kSampleMin, kSampleMax);
-}
-
-// The rule's magnitude for `distance` at `step_index`: the largest whose
-// level lies at or below the distance (0 below the first level). The
-// nearest level is this one or the next.
-int magnitude_below(std::int32_t distance, std::int32_t step_index) {
-  // distance <= 65535 and the reciprocal < 2^32: the product fits in 64 bits.
-  const std::uint64_t quotient = static_cast<std::uint64_t>(distance) *
-                                     kStepReciprocal[static_cast<std::size_t>(step_index)] >>
-                                 kReciprocalShift;
-  const auto clamped = static_cast<int>(std::min<std::uint64_t>(quotient, kQuotients - 1));
-  return clamped == 0 ? 0 : (clamped - 1) / 2;
-}
-
 // The codes tried from one state, nearest first: the two levels around the
 // sample, the largest code (a rail, a ramp up), the outer neighbours, the
-// smallest the other way, then the rest. Writes up to `wanted` codes to
-// `codes` and returns how many.
-int codes_to_try(std::int32_t diff, std::int32_t step_index, int wanted, int* codes) {
-  if (wanted >= kCodes) {
+// smallest the other way, then the rest; by the rule's magnitude below the
+// sample, for a sample above the predictor (below it, the sign flips each).
+constexpr int kAway = kSignBit;  // the smallest code the other way
+using TryOrder = std::array<std::array<std::uint8_t, kCodes>, kMagnitudeMax + 1>;
+constexpr TryOrder make_try_orders() {
+  TryOrder orders{};
+  for (int below = 0; below <= kMagnitudeMax; ++below) {
+    const int preferred[] = {below,  below + 1, kMagnitudeMax, below - 1, below + 2,
+                             -kAway, below + 3, below - 2,     below + 4, below - 3};
+    unsigned taken_codes = 0;
+    int taken = 0;
+    const auto take = [&](int code) {
+      if (code < 0 || code >= kCodes || (taken_codes & (1u << code)) != 0) return;
+      taken_codes |= 1u << code;
+      orders[static_cast<std::size_t>(below)][static_cast<std::size_t>(taken++)] =
+          static_cast<std::uint8_t>(code);
+    };
+    for (const int magnitude : preferred) {
+      if (magnitude == -kAway) {
+        take(kAway);
+      } else if (magnitude >= 0 && magnitude <= kMagnitudeMax) {
+        take(magnitude);
+      }
+    }
     for (int code = 0; code < kCodes; ++code)
-      codes[code] = code;
-    return kCodes;
+      take(code);
   }
-  const int sign = diff < 0 ? kSignBit : 0;
-  const int below = magnitude_below(std::abs(diff), step_index);
-  // -1 stands for the smallest code the other way.
-  const int order[] = {below, below + 1, kMagnitudeMax, below - 1, below + 2,
-                       -1,    below + 3, below - 2,     below + 4, below - 3};
-  unsigned taken_codes = 0;
-  int taken = 0;
-  for (const int magnitude : order) {
-    if (taken == wanted) break;
-    if (magnitude < -1 || magnitude > kMagnitudeMax) continue;
-    const int code = magnitude == -1 ? sign ^ kSignBit : magnitude | sign;
-    if ((taken_codes & (1u << code)) != 0) continue;
-    taken_codes |= 1u << code;
-    codes[taken++] = code;
-  }
-  return taken;
+  return orders;
 }
+constexpr TryOrder kTryOrders = make_try_orders();
 
 // Streams whose predictors differ by a small part of the step sound alike
 // from here on, so they count as one state: the beam then holds streams
@@ -118,23 +101,49 @@ std::uint64_t key_of(std::uint64_t rank) {
   return rank >> kPlaceBits & kKeyMask;
 }
 
+// The codes not yet decided, by age (0: the newest).
+constexpr int kCodesPerWord = 64 / kCodeBits;
+
+void push_code(std::uint64_t (&pending)[2], unsigned code) {
+  pending[1] = pending[1] << kCodeBits | pending[0] >> (64 - kCodeBits);
+  pending[0] = pending[0] << kCodeBits | code;
+}
+
+int code_of_age(const std::uint64_t (&pending)[2], int age) {
+  const std::uint64_t word = pending[age / kCodesPerWord];
+  return static_cast<int>(word >> (kCodeBits * (age % kCodesPerWord)) & kCodeMask);
+}
+
+// Forgets the codes of `age` and older.
+void forget_from(std::uint64_t (&pending)[2], int age) {
+  const auto keep = [](int codes) {
+    return codes >= kCodesPerWord ? ~std::uint64_t{0}
+                                  : (std::uint64_t{1} << (kCodeBits * codes)) - 1;
+  };
+  pending[1] &= age <= kCodesPerWord ? 0 : keep(age - kCodesPerWord);
+  pending[0] &= keep(age);
+}
+
 void expand(const ChannelSearch& channel, const SearchLevel& level, std::int32_t sample,
             SearchScratch& c) {
   c.count = 0;
   for (int n = 0; n < channel.count; ++n) {
     const SearchNode& from = channel.nodes[n];
     const std::int32_t diff = sample - from.predictor;
-    int codes[kCodes];
-    const int tried = codes_to_try(diff, from.step_index, level.codes, codes);
+    const unsigned sign = diff < 0 ? kSignBit : 0;
+    const auto& order =
+        kTryOrders[static_cast<std::size_t>(magnitude_below(std::abs(diff), from.step_index))];
     const CodeStep* steps = kCodeSteps.entry[from.step_index];
-    for (int t = 0; t < tried; ++t) {
-      const int code = codes[t];
+    for (int t = 0; t < level.codes; ++t) {
+      const unsigned code = order[static_cast<std::size_t>(t)] ^ sign;
       const CodeStep& step = steps[code];
       const std::int32_t predictor = clamp_sample(from.predictor + step.delta);
       const auto error = static_cast<std::int64_t>(sample - predictor);
-      const SearchNode node{predictor, step.next_step_index,
-                            from.cost + static_cast<std::uint64_t>(error * error),
-                            from.pending_codes << kCodeBits | static_cast<unsigned>(code)};
+      SearchNode node{predictor,
+                      step.next_step_index,
+                      from.cost + static_cast<std::uint64_t>(error * error),
+                      {from.pending_codes[0], from.pending_codes[1]}};
+      push_code(node.pending_codes, code);
       c.node[c.count] = node;
       c.rank[c.count] = rank(node.cost, state_key(predictor, step.next_step_index), c.count);
       ++c.count;
@@ -142,7 +151,42 @@ void expand(const ChannelSearch& channel, const SearchLevel& level, std::int32_t
   }
 }
 
-constexpr int kLookedPerKept = 3;
+constexpr int kLookedPerKept = 2;
+
+int cost_bits(std::uint64_t rank) {
+  return static_cast<int>(std::bit_width(rank >> (kKeyBits + kPlaceBits)));
+}
+
+// Moves the `wanted` lowest ranks of `count` to the front. Candidates are
+// sorted into classes by the bits of their cost, all in one pass without a
+// branch on the data; only the class that straddles the cut is selected
+// within.
+void move_lowest_to_front(std::uint64_t* ranks, int count, int wanted, std::uint64_t* spare) {
+  int classes[65] = {};
+  for (int i = 0; i < count; ++i)
+    ++classes[cost_bits(ranks[i])];
+  int cut = 0;
+  int below = 0;
+  while (below + classes[cut] < wanted)
+    below += classes[cut++];
+  // The cheaper classes at the front of `spare`, the straddling one in its
+  // second half.
+  std::uint64_t* cut_class = spare + kMaxCandidates;
+  int front = 0;
+  int straddling = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::uint64_t rank = ranks[i];
+    const int bits = cost_bits(rank);
+    spare[front] = rank;
+    front += bits < cut ? 1 : 0;
+    cut_class[straddling] = rank;
+    straddling += bits == cut ? 1 : 0;
+  }
+  const int rest = wanted - below;
+  std::nth_element(cut_class, cut_class + rest, cut_class + straddling);
+  std::copy(spare, spare + below, ranks);
+  std::copy(cut_class, cut_class + rest, ranks + below);
+}
 
 // Keeps the `width` cheapest candidates of different states, cheapest
 // first: two streams in one state have the same future, so only the cheaper
@@ -150,23 +194,42 @@ constexpr int kLookedPerKept = 3;
 // holds the width's cheapest states but in rare runs of duplicates.
 void keep_cheapest(ChannelSearch& channel, const SearchLevel& level, SearchScratch& c) {
   std::uint64_t* ranks = c.rank;
-  int looked = std::min(c.count, kLookedPerKept * level.width);
-  if (looked < c.count) std::nth_element(ranks, ranks + looked, ranks + c.count);
-  // Of each state, the cheapest: by state, then rank.
-  std::sort(ranks, ranks + looked, [](std::uint64_t a, std::uint64_t b) {
-    const std::uint64_t a_key = key_of(a);
-    const std::uint64_t b_key = key_of(b);
-    return a_key != b_key ? a_key < b_key : a < b;
-  });
+  const int looked = std::min(c.count, kLookedPerKept * level.width);
+  if (looked < c.count) move_lowest_to_front(ranks, c.count, looked, c.spare);
+  if (++c.stamp == 0) {
+    // Once in 2^32 samples every slot's stamp could look current.
+    std::fill(std::begin(c.slot_stamp), std::end(c.slot_stamp), 0u);
+    c.stamp = 1;
+  }
+  // Of each state, the lowest rank.
+  for (int i = 0; i < looked; ++i) {
+    const std::uint64_t rank = ranks[i];
+    const auto key = static_cast<std::uint32_t>(key_of(rank));
+    std::uint32_t slot = (key * 2654435769u) >> (32 - kSlotBits);
+    while (c.slot_stamp[slot] == c.stamp && key_of(c.slot_rank[slot]) != key)
+      slot = (slot + 1) & (kSlots - 1);
+    if (c.slot_stamp[slot] != c.stamp) {
+      c.slot_stamp[slot] = c.stamp;
+      c.slot_rank[slot] = rank;
+    } else {
+      c.slot_rank[slot] = std::min(c.slot_rank[slot], rank);
+    }
+  }
   int unique = 0;
   for (int i = 0; i < looked; ++i) {
-    if (unique > 0 && key_of(ranks[unique - 1]) == key_of(ranks[i])) continue;
-    ranks[unique++] = ranks[i];
+    const std::uint64_t rank = ranks[i];
+    const auto key = static_cast<std::uint32_t>(key_of(rank));
+    std::uint32_t slot = (key * 2654435769u) >> (32 - kSlotBits);
+    while (key_of(c.slot_rank[slot]) != key)
+      slot = (slot + 1) & (kSlots - 1);
+    c.spare[unique] = rank;
+    unique += c.slot_rank[slot] == rank ? 1 : 0;
   }
   const int kept = std::min(unique, level.width);
-  std::partial_sort(ranks, ranks + kept, ranks + unique);
+  if (kept < unique) std::nth_element(c.spare, c.spare + kept, c.spare + unique);
+  std::sort(c.spare, c.spare + kept);
   for (int i = 0; i < kept; ++i)
-    channel.nodes[i] = c.node[ranks[i] & kPlaceMask];
+    channel.nodes[i] = c.node[c.spare[i] & kPlaceMask];
   channel.count = kept;
 }
 
@@ -174,14 +237,13 @@ void keep_cheapest(ChannelSearch& channel, const SearchLevel& level, SearchScrat
 // every stream that decided otherwise: all survivors then share every
 // decided code, so the state a decided code leads to is the same for all.
 int decide_oldest(ChannelSearch& channel, int delay, int best) {
-  const int shift = kCodeBits * (delay - 1);
-  const auto code = static_cast<int>(channel.nodes[best].pending_codes >> shift & kCodeMask);
-  const std::uint64_t later = (std::uint64_t{1} << shift) - 1;
+  const int oldest = delay - 1;
+  const int code = code_of_age(channel.nodes[best].pending_codes, oldest);
   int kept = 0;
   for (int n = 0; n < channel.count; ++n) {
     SearchNode node = channel.nodes[n];
-    if (static_cast<int>(node.pending_codes >> shift & kCodeMask) != code) continue;
-    node.pending_codes &= later;
+    if (code_of_age(node.pending_codes, oldest) != code) continue;
+    forget_from(node.pending_codes, oldest);
     channel.nodes[kept++] = node;
   }
   channel.count = kept;
@@ -202,18 +264,11 @@ void rebase_costs(ChannelSearch& channel) {
 }  // namespace
 
 SearchLevel search_level(int level) {
-#ifdef EXPERIMENT
-  if (level == 9 && std::getenv("BEAM")) {
-    SearchLevel l{SearchLevel::kBeam, 0, 0, 0};
-    std::sscanf(std::getenv("BEAM"), "%d %d %d", &l.codes, &l.width, &l.delay);
-    return l;
-  }
-#endif
   return kSearchLevels[std::clamp(level, 0, IMA_ENCODER_LEVEL_MAX)];
 }
 
 void reset_channel(ChannelSearch& channel) {
-  channel.nodes[0] = SearchNode{0, 0, 0, 0};
+  channel.nodes[0] = SearchNode{0, 0, 0, {0, 0}};
   channel.count = 1;
   channel.samples = 0;
 }
@@ -237,146 +292,11 @@ std::size_t search_channel(ChannelSearch& channel, const SearchLevel& level,
 std::size_t finish_channel(ChannelSearch& channel, const SearchLevel& level, std::uint8_t* codes) {
   const auto undecided = static_cast<int>(
       std::min<std::uint64_t>(channel.samples, static_cast<std::uint64_t>(level.delay - 1)));
-  const std::uint64_t pending = channel.nodes[0].pending_codes;
   for (int i = 0; i < undecided; ++i)
-    codes[i] = static_cast<std::uint8_t>(pending >> (kCodeBits * (undecided - 1 - i)) & kCodeMask);
+    codes[i] =
+        static_cast<std::uint8_t>(code_of_age(channel.nodes[0].pending_codes, undecided - 1 - i));
   reset_channel(channel);
   return static_cast<std::size_t>(undecided);
-}
-
-namespace {
-
-// Where the nearest code lands from a state, without moving it: the code and
-// the reconstruction, as encode_sample_nearest chooses.
-struct Landing {
-  int code;
-  std::int32_t predictor;
-};
-
-Landing nearest_landing(std::int32_t sample, std::int32_t predictor, std::int32_t step_index) {
-  const std::int32_t diff = sample - predictor;
-  const int sign = diff < 0 ? kSignBit : 0;
-  const int below = magnitude_below(std::abs(diff), step_index);
-  const CodeStep* steps = kCodeSteps.entry[step_index];
-  Landing landing{below | sign, predictor + steps[below | sign].delta};
-  if (below < kMagnitudeMax) {
-    const int upper = landing.code + 1;
-    const std::int32_t reached = predictor + steps[upper].delta;
-    // Ties to the larger code: it keeps the step up.
-    if (std::abs(sample - clamp_sample(reached)) <=
-        std::abs(sample - clamp_sample(landing.predictor))) {
-      landing = {upper, reached};
-    }
-  }
-  // Near a rail the clamp may hold the smallest move the other way nearer.
-  const int away = sign ^ kSignBit;
-  const std::int32_t away_reached = predictor + steps[away].delta;
-  if (std::abs(sample - clamp_sample(away_reached)) <
-      std::abs(sample - clamp_sample(landing.predictor))) {
-    landing = {away, away_reached};
-  }
-  // Past a rail, every larger code lands on the rail too.
-  if (landing.predictor != clamp_sample(landing.predictor)) {
-    landing = {kMagnitudeMax | (landing.code & kSignBit), clamp_sample(landing.predictor)};
-  }
-  return landing;
-}
-
-std::int64_t squared(std::int32_t value) {
-  return std::int64_t{value} * value;
-}
-
-// The squared error of the nearest code for `sample` from a state: the
-// nearer of the two levels around it.
-std::int64_t nearest_error(std::int32_t sample, std::int32_t predictor, std::int32_t step_index) {
-  const std::int32_t diff = sample - predictor;
-  const int sign = diff < 0 ? kSignBit : 0;
-  const int below = magnitude_below(std::abs(diff), step_index);
-  const CodeStep* steps = kCodeSteps.entry[step_index];
-  const std::int32_t lower = sample - clamp_sample(predictor + steps[below | sign].delta);
-  const std::int32_t upper =
-      sample - clamp_sample(predictor + steps[std::min(below + 1, kMagnitudeMax) | sign].delta);
-  return std::min(squared(lower), squared(upper));
-}
-
-}  // namespace
-
-namespace {
-
-// By step index: the distances from which each larger magnitude lands at
-// least as near as the one below it (ties to the larger), and the largest
-// move, which tells when a rail may be in reach.
-struct NearestRow {
-  std::int32_t from[kMagnitudeMax];
-  std::int32_t largest_move;
-};
-
-constexpr std::array<NearestRow, kStepIndexMax + 1> make_nearest_rows() {
-  std::array<NearestRow, kStepIndexMax + 1> rows{};
-  for (int index = 0; index <= kStepIndexMax; ++index) {
-    NearestRow& row = rows[static_cast<std::size_t>(index)];
-    for (int magnitude = 0; magnitude < kMagnitudeMax; ++magnitude) {
-      // Halfway between the two levels, rounded up: a distance there is as
-      // near the upper as the lower.
-      row.from[magnitude] =
-          (code_step(index, magnitude).delta + code_step(index, magnitude + 1).delta + 1) / 2;
-    }
-    row.largest_move = code_step(index, kMagnitudeMax).delta;
-  }
-  return rows;
-}
-constexpr auto kNearestRows = make_nearest_rows();
-
-}  // namespace
-
-int encode_sample_nearest(std::int32_t sample, std::int32_t& predictor, std::int32_t& step_index) {
-  const NearestRow& row = kNearestRows[static_cast<std::size_t>(step_index)];
-  // Near a rail the clamp moves the levels: the exact comparison.
-  if (std::abs(predictor) + row.largest_move > kSampleMax) [[unlikely]] {
-    const Landing landing = nearest_landing(sample, predictor, step_index);
-    return apply_code_step(kCodeSteps.entry[step_index][landing.code], predictor, step_index);
-  }
-  const std::int32_t diff = sample - predictor;
-  const std::int32_t distance = std::abs(diff);
-  int magnitude = 0;
-  for (const std::int32_t from : row.from)
-    magnitude += distance >= from ? 1 : 0;
-  const int code = magnitude | (diff < 0 ? kSignBit : 0);
-  return apply_code_step(kCodeSteps.entry[step_index][code], predictor, step_index);
-}
-
-int encode_sample_ahead(std::int32_t sample, std::int32_t next_sample, int tries,
-                        std::int32_t& predictor, std::int32_t& step_index) {
-  const CodeStep* steps = kCodeSteps.entry[step_index];
-  const std::int32_t diff = sample - predictor;
-  const int sign = diff < 0 ? kSignBit : 0;
-  const int below = magnitude_below(std::abs(diff), step_index);
-  const auto cost_of = [&](int code) {
-    const std::int32_t reached = clamp_sample(predictor + steps[code].delta);
-    return squared(sample - reached) +
-           nearest_error(next_sample, reached, steps[code].next_step_index);
-  };
-  // The two levels around the sample, then the largest code; of equals the
-  // larger code, which keeps the step up.
-  const int largest = kMagnitudeMax | sign;
-  // Past a rail, every larger code lands on the rail too: the largest of
-  // them keeps the step up.
-  const auto railed = [&](int code) {
-    const std::int32_t reached = predictor + steps[code].delta;
-    return reached != clamp_sample(reached) ? largest : code;
-  };
-  int best_code = railed(below | sign);
-  std::int64_t best_cost = cost_of(best_code);
-  const int upper = railed(std::min(below + 1, kMagnitudeMax) | sign);
-  const std::int64_t upper_cost = cost_of(upper);
-  if (upper_cost <= best_cost) {
-    best_code = upper;
-    best_cost = upper_cost;
-  }
-  if (tries > 2 && upper != largest) {
-    if (cost_of(largest) <= best_cost) best_code = largest;
-  }
-  return apply_code_step(steps[best_code], predictor, step_index);
 }
 
 }  // namespace wav2ima

@@ -31,7 +31,7 @@ struct SearchLevel {
 SearchLevel search_level(int level);
 
 constexpr int kMaxWidth = 64;
-constexpr int kMaxDelay = 16;
+constexpr int kMaxDelay = 32;
 static_assert(kMaxDelay <= IMA_ENCODER_MAX_DELAY);
 
 // One candidate stream: the decoder state it reaches, the squared error it
@@ -42,16 +42,25 @@ struct SearchNode {
   std::int32_t predictor;
   std::int32_t step_index;
   std::uint64_t cost;
-  std::uint64_t pending_codes;
+  // [0] the 16 newest, [1] the 16 before them.
+  std::uint64_t pending_codes[2];
 };
 
 // The candidates of one sample: each a stream one code longer, and its
-// rank (the order they are kept in).
+// rank (the order they are kept in); and a set of the states kept, whose
+// slots are valid for the current `stamp` alone.
 constexpr int kMaxCandidates = kMaxWidth * 16;
+constexpr int kSlotBits = 9;
+constexpr std::uint32_t kSlots = 1u << kSlotBits;
+static_assert(kSlots >= 2 * 3 * kMaxWidth);
 struct SearchScratch {
   SearchNode node[kMaxCandidates];
   std::uint64_t rank[kMaxCandidates];
+  std::uint64_t spare[2 * kMaxCandidates];
   int count;
+  std::uint32_t slot_stamp[kSlots];
+  std::uint64_t slot_rank[kSlots];
+  std::uint32_t stamp;
 };
 
 // One channel's search. After reset: one node at the stream's start.
@@ -73,17 +82,6 @@ std::size_t search_channel(ChannelSearch& channel, const SearchLevel& level,
 
 // Writes the codes still undecided, the best stream's, and resets the channel.
 std::size_t finish_channel(ChannelSearch& channel, const SearchLevel& level, std::uint8_t* codes);
-
-// The nearest code: the code whose reconstruction lands nearest `sample`;
-// where it lands on a rail, the largest code that lands there, which keeps
-// the step large for the next swing. Updates the channel as the decoder does.
-int encode_sample_nearest(std::int32_t sample, std::int32_t& predictor, std::int32_t& step_index);
-
-// The code that, followed by the nearest code for `next_sample`, lands
-// nearest both samples (squared errors added), of the `tries` codes nearest
-// `sample`; the first of equals. Updates the channel as the decoder does.
-int encode_sample_ahead(std::int32_t sample, std::int32_t next_sample, int tries,
-                        std::int32_t& predictor, std::int32_t& step_index);
 
 }  // namespace wav2ima
 

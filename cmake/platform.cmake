@@ -10,28 +10,28 @@ set(platform_system_flags "")
 set(platform_system_definitions "")
 set(platform_system_libraries "")
 
-# Threads for the search's two channels, where the system has them.
+# Threads for the search's two channels, where the system has them (the
+# encoder's library takes this file alone).
+set(platform_parallel_libraries "")
 if(CMAKE_SYSTEM_NAME STREQUAL "WASI")
   set(platform_parallel_source platform/parallel_serial.cpp)
 else()
   set(THREADS_PREFER_PTHREAD_FLAG ON)
   find_package(Threads REQUIRED)
   set(platform_parallel_source platform/parallel_threads.cpp)
-  list(APPEND platform_system_libraries Threads::Threads)
+  set(platform_parallel_libraries Threads::Threads)
 endif()
 
 if(WIN32)
   # The C runtime makes no stream of a program's own functions.
-  set(platform_system_sources platform/system_windows.cpp ${platform_parallel_source})
+  set(platform_system_sources platform/system_windows.cpp)
   return()
 endif()
 
 if(CMAKE_SYSTEM_NAME STREQUAL "WASI")
-  set(platform_system_sources platform/descriptors_posix.cpp platform/system_wasi.cpp
-      ${platform_parallel_source})
+  set(platform_system_sources platform/descriptors_posix.cpp platform/system_wasi.cpp)
 else()
-  set(platform_system_sources platform/descriptors_posix.cpp platform/system_posix.cpp
-      ${platform_parallel_source})
+  set(platform_system_sources platform/descriptors_posix.cpp platform/system_posix.cpp)
   # Which file systems vouch for no length (procfs, sysfs), where the system
   # names them (Linux: fstatfs and its magic numbers).
   check_include_file_cxx(linux/magic.h WAV2IMA_HAVE_LINUX_MAGIC_H)

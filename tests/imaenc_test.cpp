@@ -9,7 +9,7 @@
 #include "adpcm/encoder.h"
 #include "adpcm/fidelity.h"
 #include "adpcm/ima_encoder.h"
-#include "adpcm/search.h"
+#include "adpcm/nearest.h"
 #include "adpcm/tables.h"
 #include "player/ima_player.h"
 #include "tests/test_files.h"

@@ -1,0 +1,137 @@
+// The nearest code for a sample, and the better of the nearest codes once
+// the next sample is counted too: the choices that need no search, inline
+// so that a frame loop keeps the state in registers.
+#ifndef WAV2IMA_ADPCM_NEAREST_H
+#define WAV2IMA_ADPCM_NEAREST_H
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+
+#include "adpcm/reconstruct.h"
+#include "adpcm/tables.h"
+
+namespace wav2ima {
+
+constexpr int kMagnitudeMax = 7;
+
+inline std::int32_t clamp_sample(std::int32_t value) {
+  return std::clamp(value, kSampleMin, kSampleMax);
+}
+
+inline std::int64_t squared(std::int32_t value) {
+  return std::int64_t{value} * value;
+}
+
+// The rule's magnitude for `distance` at `step_index`: the largest whose
+// level lies at or below the distance (0 below the first level). The
+// nearest level is this one or the next, away from the rails.
+inline int magnitude_below(std::int32_t distance, std::int32_t step_index) {
+  // distance <= 65535 and the reciprocal < 2^32: the product fits in 64 bits.
+  const std::uint64_t quotient = static_cast<std::uint64_t>(distance) *
+                                     kStepReciprocal[static_cast<std::size_t>(step_index)] >>
+                                 kReciprocalShift;
+  const auto clamped = static_cast<int>(std::min<std::uint64_t>(quotient, kQuotients - 1));
+  return clamped == 0 ? 0 : (clamped - 1) / 2;
+}
+
+// By step index: the distances from which each larger magnitude lands at
+// least as near as the one below it (ties to the larger), and the largest
+// move, which tells when a rail may be in reach.
+struct NearestRow {
+  std::int32_t from[kMagnitudeMax];
+  std::int32_t largest_move;
+};
+
+constexpr std::array<NearestRow, kStepIndexMax + 1> make_nearest_rows() {
+  std::array<NearestRow, kStepIndexMax + 1> rows{};
+  for (int index = 0; index <= kStepIndexMax; ++index) {
+    NearestRow& row = rows[static_cast<std::size_t>(index)];
+    for (int magnitude = 0; magnitude < kMagnitudeMax; ++magnitude) {
+      // Halfway between the two levels, rounded up: a distance there is as
+      // near the upper as the lower.
+      row.from[magnitude] =
+          (code_step(index, magnitude).delta + code_step(index, magnitude + 1).delta + 1) / 2;
+    }
+    row.largest_move = code_step(index, kMagnitudeMax).delta;
+  }
+  return rows;
+}
+inline constexpr auto kNearestRows = make_nearest_rows();
+
+// The nearest code where a rail is in reach and the clamp moves the levels:
+// the exact comparison, out of line.
+int nearest_code_at_rail(std::int32_t sample, std::int32_t predictor, std::int32_t step_index);
+
+// The code whose reconstruction lands nearest `sample`; where it lands on a
+// rail, the largest code that lands there, which keeps the step large for
+// the next swing. Updates the channel as the decoder does.
+inline int encode_sample_nearest(std::int32_t sample, std::int32_t& predictor,
+                                 std::int32_t& step_index) {
+  const NearestRow& row = kNearestRows[static_cast<std::size_t>(step_index)];
+  int code = 0;
+  if (std::abs(predictor) + row.largest_move > kSampleMax) [[unlikely]] {
+    code = nearest_code_at_rail(sample, predictor, step_index);
+  } else {
+    const std::int32_t diff = sample - predictor;
+    const std::int32_t distance = std::abs(diff);
+    int magnitude = 0;
+    for (const std::int32_t from : row.from)
+      magnitude += distance >= from ? 1 : 0;
+    code = magnitude | (diff < 0 ? kSignBit : 0);
+  }
+  return apply_code_step(kCodeSteps.entry[step_index][code], predictor, step_index);
+}
+
+// The squared error of the nearest code for `sample` from a state: the
+// nearer of the two levels around it.
+inline std::int64_t nearest_error(std::int32_t sample, std::int32_t predictor,
+                                  std::int32_t step_index) {
+  const std::int32_t diff = sample - predictor;
+  const int sign = diff < 0 ? kSignBit : 0;
+  const int below = magnitude_below(std::abs(diff), step_index);
+  const CodeStep* steps = kCodeSteps.entry[step_index];
+  const std::int32_t lower = sample - clamp_sample(predictor + steps[below | sign].delta);
+  const std::int32_t upper =
+      sample - clamp_sample(predictor + steps[std::min(below + 1, kMagnitudeMax) | sign].delta);
+  return std::min(squared(lower), squared(upper));
+}
+
+// Of the two levels around `sample` and, with `tries` 3, the largest code:
+// the one that, followed by the nearest code for `next_sample`, lands
+// nearest both (squared errors added); of equals the larger, which keeps
+// the step up. Updates the channel as the decoder does.
+inline int encode_sample_ahead(std::int32_t sample, std::int32_t next_sample, int tries,
+                               std::int32_t& predictor, std::int32_t& step_index) {
+  const CodeStep* steps = kCodeSteps.entry[step_index];
+  const std::int32_t diff = sample - predictor;
+  const int sign = diff < 0 ? kSignBit : 0;
+  const int below = magnitude_below(std::abs(diff), step_index);
+  const auto cost_of = [&](int code) {
+    const std::int32_t reached = clamp_sample(predictor + steps[code].delta);
+    return squared(sample - reached) +
+           nearest_error(next_sample, reached, steps[code].next_step_index);
+  };
+  const int largest = kMagnitudeMax | sign;
+  // Past a rail, every larger code lands on the rail too: the largest of
+  // them keeps the step up.
+  const auto railed = [&](int code) {
+    const std::int32_t reached = predictor + steps[code].delta;
+    return reached != clamp_sample(reached) ? largest : code;
+  };
+  int best_code = railed(below | sign);
+  std::int64_t best_cost = cost_of(best_code);
+  const int upper = railed(std::min(below + 1, kMagnitudeMax) | sign);
+  const std::int64_t upper_cost = cost_of(upper);
+  if (upper_cost <= best_cost) {
+    best_code = upper;
+    best_cost = upper_cost;
+  }
+  if (tries > 2 && upper != largest && cost_of(largest) <= best_cost) best_code = largest;
+  return apply_code_step(steps[best_code], predictor, step_index);
+}
+
+}  // namespace wav2ima
+
+#endif  // WAV2IMA_ADPCM_NEAREST_H
