@@ -117,6 +117,21 @@ struct Failure {
   const char* words = nullptr;  // else the words for it
 };
 
+// An existing output, emptied: before the conversion, or once the input is
+// accepted. `error` is the system's reason when it could not be.
+struct Emptying {
+  const FileName* name;
+  std::FILE* output;
+  int error;
+};
+
+int empty_output(void* context) {
+  auto& emptying = *static_cast<Emptying*>(context);
+  if (truncate_output(*emptying.name, emptying.output) == 0) return 0;
+  emptying.error = errno != 0 ? errno : EIO;
+  return -1;
+}
+
 // "PREFIX: NAME: WORDS", one line.
 void say_words(std::FILE* stream, const Program& program, const char* name, const char* words) {
   // Static: saying a failure needs no memory the program may not get.
@@ -213,41 +228,50 @@ int run_conversion(int argc, char** argv, const Program& program) {
     const Failure failure{Failure::kMemory, input_name.name, ENOMEM};
     return finish(output, input, messages, program, &failure, output_name.name);
   }
-  if (truncate_output(output_name, output) != 0) {
-    const Failure failure{Failure::kOpen, output_name.name, errno};
+  Emptying emptying{&output_name, output, 0};
+  if (!program.empties_output && empty_output(&emptying) != 0) {
+    const Failure failure{Failure::kOpen, output_name.name, emptying.error};
     return finish(output, readable, messages, program, &failure, output_name.name);
   }
 
   // Out before the input is read, so that a log shows the file being
   // converted while it runs.
   if (program.prefix == nullptr) say(messages.announcement, kConverting, input_name.name);
-  const int result =
-      program.convert(program.context, output, readable, input_length, appends(output));
+  const int result = program.convert(program.context, output, readable, input_length,
+                                     appends(output), OutputStart{&emptying, empty_output});
+  const Failure emptying_failure{Failure::kOpen, output_name.name, emptying.error};
   const Failure failure{Failure::kConversion, nullptr, 0};
-  return finish(output, readable, messages, program, result != 0 ? &failure : nullptr,
+  const Failure* failed = emptying.error != 0 ? &emptying_failure : &failure;
+  return finish(output, readable, messages, program, result != 0 ? failed : nullptr,
                 output_name.name);
 }
 
 namespace {
 
 int convert_wave(void* /*context*/, std::FILE* output, std::FILE* input,
-                 std::int64_t /*input_length*/, bool /*output_appends*/) {
-  return convert_file(output, input);
+                 std::int64_t /*input_length*/, bool /*output_appends*/,
+                 const OutputStart& start) {
+  return convert_file(output, input, kRuleCoder, start);
 }
 
 int convert_stream(void* /*context*/, std::FILE* output, std::FILE* input,
-                   std::int64_t input_length, bool output_appends) {
+                   std::int64_t input_length, bool output_appends, const OutputStart& /*start*/) {
   return convert_ima_file(output, input, input_length, output_appends);
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
-  return run_conversion(argc, argv, Program{convert_wave, nullptr, nullptr, nullptr, nullptr});
+  // A refused input leaves an existing output as it was: the walk empties
+  // it once the input's header is accepted.
+  return run_conversion(argc, argv,
+                        Program{convert_wave, nullptr, true, nullptr, nullptr, nullptr});
 }
 
 int run_ima2wav(int argc, char** argv) {
-  return run_conversion(argc, argv, Program{convert_stream, nullptr, nullptr, nullptr, nullptr});
+  // A stream has no header to accept first: the output is emptied before.
+  return run_conversion(argc, argv,
+                        Program{convert_stream, nullptr, false, nullptr, nullptr, nullptr});
 }
 
 }  // namespace wav2ima

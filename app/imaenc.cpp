@@ -132,14 +132,15 @@ ChunkEnd take_data(void* context, std::FILE* input, DataBody body) {
 }
 
 int convert(void* context, std::FILE* output, std::FILE* input, std::int64_t /*input_length*/,
-            bool /*output_appends*/) {
+            bool /*output_appends*/, const OutputStart& start) {
   auto& encoding = *static_cast<Encoding*>(context);
   if (encoding.encoder == nullptr) return -1;
   encoding.output = output;
   const FrameCoder coder{&encoding, encode_frames};
-  Walk walk{Conversion{output, &coder}, &encoding};
-  const int walked =
+  Walk walk{Conversion{output, &coder, start, false}, &encoding};
+  int walked =
       walk_wave(input, ChunkVisitor{&walk, take_format, take_data}, &encoding.walk_failure);
+  if (walked == 0) walked = start_output(walk.conversion);
   if (walked != 0 && encoding.walk_failure == WalkFailure::kReadFailed) encoding.error = errno;
   if (encoding.failed == Encoding::kWrite) return -1;
   // The frames the search still holds go out also when the input failed:
@@ -279,7 +280,7 @@ int run_imaenc(int argc, char** argv) {
   }
   char* names[] = {argv[0], const_cast<char*>(options.input), const_cast<char*>(options.output),
                    nullptr};
-  const Program program{convert, &encoding, "imaenc", explain, report};
+  const Program program{convert, &encoding, true, "imaenc", explain, report};
   if (encoding.encoder == nullptr) {
     encoding.failed = Encoding::kRead;
     encoding.error = ENOMEM;

@@ -28,8 +28,8 @@ struct DriverRow {
 };
 
 // Every row runs in a directory holding "in.wav" (the 60-byte example),
-// "text.txt" (not RIFF), "cut.wav" (cut short inside its data), "old.ima" (an existing output with
-// content), the folder "sub", and "lnk", a link to "real/inner" beside "real/one.wav" (the example
+// "text.txt" (not RIFF), "mono.wav", "nodata.wav" (a format chunk alone), "cut.wav" (cut short
+// inside its data), "old.ima" (an existing output with content), the folder "sub", and "lnk", a link to "real/inner" beside "real/one.wav" (the example
 // again).
 TEST(Driver, MessagesStatusAndOutput) {
   const DriverRow rows[] = {
@@ -96,11 +96,27 @@ TEST(Driver, MessagesStatusAndOutput) {
        true,
        kFour7F,
        "wine makes no symbolic links"},
-      {"not RIFF truncates the output",
+      {"not RIFF leaves an existing output as it was",
        {"text.txt", "old.ima"},
        1,
        "converting text.txt\n",
        "convert error\n",
+       true,
+       Bytes(100, 0x55)},
+      {"a refused format leaves it too",
+       {"mono.wav", "old.ima"},
+       1,
+       "converting mono.wav\n",
+       "convert error\n",
+       true,
+       Bytes(100, 0x55)},
+      {"an accepted header empties it first", {"in.wav", "old.ima"}, 0, "converting in.wav\n", "",
+       true, kFour7F},
+      {"as does a walk that ends without a data chunk",
+       {"nodata.wav", "old.ima"},
+       0,
+       "converting nodata.wav\n",
+       "",
        true,
        {}},
       {"a failure inside the walk keeps the frames before",
@@ -121,6 +137,10 @@ TEST(Driver, MessagesStatusAndOutput) {
     write_file(dir / "cut.wav",
                riff(100, chunk("fmt ", fmt16()) + chunk("data", 64, loud_frames(3))));
     write_file(dir / "old.ima", Bytes(100, 0x55));
+    Bytes mono = fmt16();
+    mono[2] = 1;
+    write_file(dir / "mono.wav", riff(chunk("fmt ", mono) + chunk("data", loud_frames(2))));
+    write_file(dir / "nodata.wav", riff(chunk("fmt ", fmt16())));
     fs::create_directory(dir / "sub");
     fs::create_directories(dir / "real/inner");
     write_file(dir / "real/one.wav", example60());

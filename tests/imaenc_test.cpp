@@ -205,7 +205,7 @@ const std::string kUsage = "usage: imaenc [-0 ... -9] [--report] IN.wav OUT\n";
 
 // Every row runs in a directory holding "in.wav" (the 60-byte example),
 // "mono.wav", "text.txt" (not RIFF), "cut.wav" (cut short inside its data)
-// and "old.ima" (an existing output).
+// and "out.ima", an existing output, which a refused input leaves as it was.
 TEST(Imaenc, MessagesStatusAndOutput) {
   struct Row {
     const char* name;
@@ -216,13 +216,14 @@ TEST(Imaenc, MessagesStatusAndOutput) {
     Bytes want_output;  // of "out.ima"
   };
   const Bytes four7F = {0x7F, 0x7F, 0x7F, 0x7F};
+  const Bytes old(100, 0x55);
   const Row rows[] = {
-      {"no arguments", {}, 2, "", kUsage, {}},
-      {"one name", {"in.wav"}, 2, "", kUsage, {}},
-      {"three names", {"in.wav", "out.ima", "x"}, 2, "", kUsage, {}},
-      {"unknown option", {"-x", "in.wav", "out.ima"}, 2, "", kUsage, {}},
-      {"level past 9", {"-10", "in.wav", "out.ima"}, 2, "", kUsage, {}},
-      {"version", {"--version"}, 0, "imaenc 1.0.0\n", "", {}},
+      {"no arguments", {}, 2, "", kUsage, old},
+      {"one name", {"in.wav"}, 2, "", kUsage, old},
+      {"three names", {"in.wav", "out.ima", "x"}, 2, "", kUsage, old},
+      {"unknown option", {"-x", "in.wav", "out.ima"}, 2, "", kUsage, old},
+      {"level past 9", {"-10", "in.wav", "out.ima"}, 2, "", kUsage, old},
+      {"version", {"--version"}, 0, "imaenc 1.0.0\n", "", old},
       {"rule, silently", {"-0", "in.wav", "out.ima"}, 0, "", "", four7F},
       {"default level", {"in.wav", "out.ima"}, 0, "", "", four7F},
       {"options after the names", {"in.wav", "out.ima", "-0"}, 0, "", "", four7F},
@@ -232,14 +233,14 @@ TEST(Imaenc, MessagesStatusAndOutput) {
        1,
        "",
        "imaenc: missing.wav: No such file or directory\n",
-       {}},
-      {"not RIFF", {"text.txt", "out.ima"}, 1, "", "imaenc: text.txt: not a RIFF/WAVE file\n", {}},
+       old},
+      {"not RIFF", {"text.txt", "out.ima"}, 1, "", "imaenc: text.txt: not a RIFF/WAVE file\n", old},
       {"mono",
        {"mono.wav", "out.ima"},
        1,
        "",
        "imaenc: mono.wav: mono: 1 channel, imaenc converts stereo\n",
-       {}},
+       old},
       {"cut short keeps the frames before",
        {"-0", "cut.wav", "out.ima"},
        1,
@@ -251,7 +252,7 @@ TEST(Imaenc, MessagesStatusAndOutput) {
        1,
        "",
        "imaenc: in.wav: the same file as the input\n",
-       {}},
+       old},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -263,13 +264,12 @@ TEST(Imaenc, MessagesStatusAndOutput) {
     write_file(dir / "text.txt", text("hello, this is not audio\n"));
     write_file(dir / "cut.wav",
                riff(100, chunk("fmt ", fmt16()) + chunk("data", 64, loud_frames(3))));
+    write_file(dir / "out.ima", old);
     const RunResult run = imaenc(row.args, dir);
     EXPECT_EQ(run.status, row.want_status);
     EXPECT_EQ(run.out, row.want_out);
     EXPECT_EQ(run.err, row.want_err);
-    if (file_exists(dir / "out.ima")) {
-      EXPECT_EQ(read_file(dir / "out.ima"), row.want_output);
-    }
+    EXPECT_EQ(read_file(dir / "out.ima"), row.want_output);
     EXPECT_EQ(read_file(dir / "in.wav"), example60());
   }
 }

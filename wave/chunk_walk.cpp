@@ -111,8 +111,17 @@ ChunkEnd test_format(void* /*conversion*/, std::FILE* input, std::uint32_t size)
   return check_format_chunk(input, size) == 0 ? kNextChunk : kChunkFailed;
 }
 
-ChunkEnd encode_data(void* conversion, std::FILE* input, DataBody body) {
-  const auto& [output, coder] = *static_cast<Conversion*>(conversion);
+int start_output(Conversion& conversion) {
+  if (conversion.started || conversion.start.start == nullptr) return 0;
+  conversion.started = true;
+  return conversion.start.start(conversion.start.context);
+}
+
+ChunkEnd encode_data(void* context, std::FILE* input, DataBody body) {
+  auto& conversion = *static_cast<Conversion*>(context);
+  if (start_output(conversion) != 0) return kChunkFailed;
+  std::FILE* output = conversion.output;
+  const FrameCoder* coder = conversion.coder;
   switch (body.extent) {
     case DataBody::kToTheEnd:
       return encode_data_to_end(output, input, UINT64_MAX, *coder) == 0 ? kInputEnded
@@ -229,12 +238,14 @@ int walk_wave(std::FILE* input, const ChunkVisitor& visitor, WalkFailure* failur
 }
 
 int convert_file(std::FILE* output, std::FILE* input) {
-  return convert_file(output, input, kRuleCoder);
+  return convert_file(output, input, kRuleCoder, OutputStart{nullptr, nullptr});
 }
 
-int convert_file(std::FILE* output, std::FILE* input, const FrameCoder& coder) {
-  Conversion conversion{output, &coder};
-  return walk_wave(input, ChunkVisitor{&conversion, test_format, encode_data});
+int convert_file(std::FILE* output, std::FILE* input, const FrameCoder& coder,
+                 const OutputStart& start) {
+  Conversion conversion{output, &coder, start, false};
+  if (walk_wave(input, ChunkVisitor{&conversion, test_format, encode_data}) != 0) return -1;
+  return start_output(conversion);
 }
 
 }  // namespace wav2ima

@@ -87,19 +87,34 @@ enum class WalkFailure {
 // and says which in `failure` when given.
 int walk_wave(std::FILE* input, const ChunkVisitor& visitor, WalkFailure* failure = nullptr);
 
+// What readies the output once the input is worth converting: called once,
+// before the first data chunk is encoded, or at the end of a walk that
+// found none, so that a refused input leaves an existing output as it was.
+// 0, or -1 to end the walk with failure.
+struct OutputStart {
+  void* context;
+  int (*start)(void* context);
+};
+
 // Walks the input and writes the encoded stream to the output: every data
-// chunk encoded by `coder` (the rule by default), the format chunk tested.
-// Both streams are borrowed and stay open. 0 or -1 as walk_wave (a failing
-// format chunk fails the walk). Output written before a failure stays.
+// chunk encoded by `coder` (the rule by default), the format chunk tested,
+// `start` called as it says (none by default). Both streams are borrowed and
+// stay open. 0 or -1 as walk_wave (a failing format chunk fails the walk).
+// Output written before a failure stays.
 int convert_file(std::FILE* output, std::FILE* input);
-int convert_file(std::FILE* output, std::FILE* input, const FrameCoder& coder);
+int convert_file(std::FILE* output, std::FILE* input, const FrameCoder& coder,
+                 const OutputStart& start);
 
 // The converter's own handling of a format chunk and a data chunk, for
 // visitors that do more around them; `context` is a Conversion.
 struct Conversion {
   std::FILE* output;
   const FrameCoder* coder;
+  OutputStart start;
+  bool started;
 };
+// Calls the conversion's start if it has not been called. 0 or -1.
+int start_output(Conversion& conversion);
 ChunkEnd test_format(void* conversion, std::FILE* input, std::uint32_t size);
 ChunkEnd encode_data(void* conversion, std::FILE* input, DataBody body);
 
