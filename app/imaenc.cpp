@@ -8,6 +8,7 @@
 #include "adpcm/fidelity.h"
 #include "adpcm/ima_encoder.h"
 #include "app/conversion.h"
+#include "platform/stream_io.h"
 #include "app/driver.h"
 #include "player/ima_player.h"
 #include "wave/chunk_walk.h"
@@ -104,9 +105,9 @@ struct Walk {
 
 ChunkEnd take_format(void* context, std::FILE* input, std::uint32_t size) {
   auto& [conversion, encoding] = *static_cast<Walk*>(context);
-  const std::int64_t entry = std::ftell(input);
+  const std::int64_t entry = tell_stream(input);
   read_format_fields(input, size, encoding->format);
-  if (entry < 0 || std::fseek(input, entry, SEEK_SET) != 0) return kChunkFailed;
+  if (entry < 0 || seek_stream(input, entry, SEEK_SET) != 0) return kChunkFailed;
   const ChunkEnd end = test_format(&conversion, input, size);
   if (end == kChunkFailed) {
     encoding->failed = Encoding::kFormat;

@@ -4,7 +4,7 @@
 // Worker in browsers and as a worker thread in node, so that no bundler
 // needs to know of it. Messages, each naming its type and its job:
 //   in:  modules  {modules}                   the compiled programs
-//        convert  {job, program, input, output}
+//        convert  {job, program, options, input, output}
 //   out: read     {job, position, size}       a slice of a pulled input
 //        share    {job, share}                the share of the input read
 //        done     {job, status, message, reason, output}
@@ -15,8 +15,16 @@
 import { BlockOutput, bytesSource, FixedOutput, SliceInput } from './files.js';
 import { inFolder, runProgram } from './run.js';
 
-const kNames = { wav2ima: ['in.wav', 'out.ima'], ima2wav: ['in.ima', 'out.wav'] };
-const kTypes = { wav2ima: 'application/octet-stream', ima2wav: 'audio/wav' };
+const kNames = {
+  wav2ima: ['in.wav', 'out.ima'],
+  imaenc: ['in.wav', 'out.ima'],
+  ima2wav: ['in.ima', 'out.wav'],
+};
+const kTypes = {
+  wav2ima: 'application/octet-stream',
+  imaenc: 'application/octet-stream',
+  ima2wav: 'audio/wav',
+};
 const kHeaderBytes = 44; // of the WAV ima2wav writes, before 4 bytes a stream byte
 // A share reported once this much more of the input was read, and at least
 // so many bytes: a small conversion reports only its end.
@@ -62,13 +70,13 @@ async function check(modules, source) {
   return status === 0 ? keys : null;
 }
 
-async function convert(port, modules, { job, program, input, output }) {
+async function convert(port, modules, { job, program, options = [], input, output }) {
   const source = sourceOf(port, job, input);
   // An array of the output's length where that is known before: ima2wav's
   // from its input's, wav2ima's from the walk that counts its frames (but
   // for a small input, whose output is cheaper copied than counted).
   const keys =
-    program === 'wav2ima' && output === 'bytes' && !input.bytes
+    program !== 'ima2wav' && output === 'bytes' && !input.bytes
       ? await check(modules, source)
       : null;
   const length =
@@ -84,7 +92,7 @@ async function convert(port, modules, { job, program, input, output }) {
   });
   const names = kNames[program];
   const run = inFolder({ [names[0]]: reading, [names[1]]: file });
-  const status = await runProgram(modules[program], [program, ...names], run.fds);
+  const status = await runProgram(modules[program], [program, ...options, ...names], run.fds);
   const answer = { type: 'done', job, status, message: run.err.join('\n') };
   if (reading.failure !== null) answer.unreadable = String(reading.failure.message);
   if (status !== 0) {

@@ -68,13 +68,13 @@ export function library(host) {
     );
   }
 
-  // The compiled programs, once; a load that failed is tried again.
+  // The compiled programs, once; a load that failed is tried again. imaenc,
+  // for conversions at a level, where the library was given it.
   function modules() {
+    const names = ['wav2ima', 'ima2wav', 'wavcheck'];
+    if (sources.imaenc !== undefined) names.push('imaenc');
     compiled ??= Promise.all(
-      ['wav2ima', 'ima2wav', 'wavcheck'].map(async (name) => [
-        name,
-        await compile(sources[name], name),
-      ]),
+      names.map(async (name) => [name, await compile(sources[name], name)]),
     ).then(Object.fromEntries);
     compiled.catch(() => {
       compiled = null;
@@ -136,6 +136,7 @@ export function library(host) {
         type: 'convert',
         job: job.id,
         program: job.program,
+        options: job.options,
         input: job.transport,
         output: job.output,
       },
@@ -230,7 +231,14 @@ export function library(host) {
 
   function convert(program, input, options = {}) {
     return new Promise((resolve, reject) => {
-      const { signal, onProgress, output = 'bytes' } = options;
+      const { signal, onProgress, output = 'bytes', level } = options;
+      // A level: imaenc's search, whose level 0 is wav2ima's own bytes.
+      if (level !== undefined) {
+        if (program !== 'wav2ima' || !Number.isInteger(level) || level < 0 || level > 9) {
+          throw new TypeError(`${program}: level must be a whole number from 0 to 9`);
+        }
+        if (sources.imaenc === undefined) throw new TypeError('usePrograms: imaenc is missing');
+      }
       if (input instanceof ArrayBuffer) {
         if (isDetached(input))
           throw new TypeError(`${program}: the input's ArrayBuffer is detached`);
@@ -262,7 +270,8 @@ export function library(host) {
       };
       const job = {
         id: ++nextJob,
-        program,
+        program: level === undefined ? program : 'imaenc',
+        options: level === undefined ? [] : [`-${level}`],
         output,
         onProgress,
         resolve: settled(resolve),

@@ -10,6 +10,7 @@ const programs = {
   wav2ima: new URL('./wav2ima.wasm', import.meta.url),
   ima2wav: new URL('./ima2wav.wasm', import.meta.url),
   wavcheck: new URL('./wavcheck.wasm', import.meta.url),
+  imaenc: new URL('./imaenc.wasm', import.meta.url),
 };
 
 async function load(url) {

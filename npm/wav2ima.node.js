@@ -36,6 +36,7 @@ export const { wav2ima, ima2wav, usePrograms } = library({
     wav2ima: beside('wav2ima'),
     ima2wav: beside('ima2wav'),
     wavcheck: beside('wavcheck'),
+    imaenc: beside('imaenc'),
   },
   load,
   startWorker,

@@ -21,16 +21,16 @@ namespace {
 
 using Samples = std::vector<std::int16_t>;
 
-Samples signal(const char* kind, std::uint64_t frames) {
+Samples signal(const char* kind, std::size_t frames) {
   Generator g{kind, frames};
   Samples samples(2 * frames);
-  for (std::uint64_t i = 0; i < frames; ++i)
+  for (std::size_t i = 0; i < frames; ++i)
     next_frame(g, samples.data() + 2 * i);
   return samples;
 }
 
 // A full-scale sweep driven 12 dB into the rails, as loud masters are.
-Samples clipped(std::uint64_t frames) {
+Samples clipped(std::size_t frames) {
   Samples samples = signal("sweep", frames);
   for (std::int16_t& s : samples)
     s = static_cast<std::int16_t>(std::clamp(4 * s, -32768, 32767));
@@ -109,7 +109,7 @@ TEST(ImaEncoder, EveryLevelOnEverySignal) {
       // The searches are slow under the sanitizers: their share is shorter.
       const std::size_t count =
           std::min<std::size_t>(row.frames.size() / 2, level < 4 ? 3000 : 200);
-      const Samples frames(row.frames.begin(), row.frames.begin() + 2 * static_cast<long>(count));
+      const Samples frames(row.frames.begin(), row.frames.begin() + 2 * static_cast<std::ptrdiff_t>(count));
       const auto [rule_snr, rule_segmental] = played(encode(0, frames, count), frames);
       const Bytes whole = encode(level, frames, count);
       ASSERT_EQ(whole.size(), count);

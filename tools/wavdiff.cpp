@@ -22,15 +22,17 @@ std::vector<std::int16_t> samples_of(const char* name) {
   if (std::fread(header, 1, 12, file) == 12) {
     unsigned char chunk[8];
     while (std::fread(chunk, 1, 8, file) == 8) {
-      const std::uint32_t size = static_cast<std::uint32_t>(chunk[4]) | chunk[5] << 8 |
-                                 chunk[6] << 16 | static_cast<std::uint32_t>(chunk[7]) << 24;
+      std::uint32_t size = 0;
+      for (int i = 3; i >= 0; --i)
+        size = size << 8 | chunk[4 + i];
       if (std::memcmp(chunk, "data", 4) != 0) {
         if (std::fseek(file, static_cast<long>(size + (size & 1)), SEEK_CUR) != 0) break;
         continue;
       }
       unsigned char bytes[2];
       for (std::uint32_t i = 0; i + 1 < size && std::fread(bytes, 1, 2, file) == 2; i += 2)
-        samples.push_back(static_cast<std::int16_t>(bytes[0] | bytes[1] << 8));
+        samples.push_back(
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8)));
       break;
     }
   }

@@ -27,6 +27,7 @@ const [
   results,
   downloadAll,
   player,
+  levelChoice,
 ] = [
   'wav-file',
   'wav-folder',
@@ -39,12 +40,14 @@ const [
   'results',
   'download-all',
   'player',
+  'level',
 ].map($);
 
-// The two programs come with the npm package the worker runs them through.
+// The programs come with the npm package the worker runs them through.
 const kPrograms = {
   wav2ima: 'wav2ima/wav2ima.wasm',
   ima2wav: 'wav2ima/ima2wav.wasm',
+  imaenc: 'wav2ima/imaenc.wasm',
   wavcheck: 'wavcheck.wasm',
 };
 const kBytesPerTenth = 4410; // stream bytes (frames) in a tenth of a second
@@ -303,15 +306,25 @@ function convertTask(row, position) {
   };
 }
 
-// Runs wav2ima on `input` (the chosen file, or the WAV prepared from it,
-// shown as `shown`) and shows in the row what it made, or why not.
+// The program and options of the level chosen: wav2ima, or imaenc at a level.
+function chosenProgram() {
+  const level = /** @type {HTMLSelectElement} */ (levelChoice).value;
+  return level === 'rule'
+    ? { program: 'wav2ima', options: [] }
+    : { program: 'imaenc', options: [`-${level}`] };
+}
+
+// Runs wav2ima (or imaenc, at the level chosen) on `input` (the chosen
+// file, or the WAV prepared from it, shown as `shown`) and shows in the row
+// what it made, or why not.
 async function runWav2ima(row, input, shown, signal) {
   row.state.textContent = 'converting…';
+  const { program, options } = chosenProgram();
   let answer;
   try {
     answer = await converter.run(
       'convert',
-      { program: 'wav2ima', input, shown: [shown, row.stream], explain: input === row.file },
+      { program, options, input, shown: [shown, row.stream], explain: input === row.file },
       {
         signal,
         onShare: (share) => {
@@ -325,7 +338,7 @@ async function runWav2ima(row, input, shown, signal) {
     batch.problems.push(problem(error, `Conversion of ${shown}`));
     return;
   }
-  transcript(`wav2ima ${shown} ${row.stream}`, answer);
+  transcript([program, ...options, shown, row.stream].join(' '), answer);
   if (answer.unreadable) {
     couldNotRead(row, answer.unreadable);
   } else if (answer.status === 0) {

@@ -22,6 +22,7 @@ import { sparseWav, wavHeader } from '../tools/wav_inputs.mjs';
 
 const [folder, native, example, screenshot] = process.argv.slice(2).map((path) => resolve(path));
 const nativeWav2ima = join(native, 'wav2ima');
+const nativeImaenc = join(native, 'imaenc');
 const failures = [];
 function check(ok, what) {
   console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
@@ -154,8 +155,10 @@ await sparseWav(at('seventy.wav'), 4 * 48000 * 4200, { rate: 48000 });
 // What the native build makes of an input, as SHA-256 digests of 64 MiB
 // slices: the page's download is hashed the same way.
 const kSlice = 64 << 20;
-function nativeDigests(name) {
-  execFileSync(nativeWav2ima, [at(name), at(`${name}.native`)], { stdio: 'ignore' });
+// The native stream's digests, slice by slice: wav2ima's, or imaenc's at `level`.
+function nativeDigests(name, level = null) {
+  const [program, options] = level === null ? [nativeWav2ima, []] : [nativeImaenc, [`-${level}`]];
+  execFileSync(program, [...options, at(name), at(`${name}.native`)], { stdio: 'ignore' });
   return readFile(at(`${name}.native`)).then((bytes) => {
     const digests = [];
     for (let start = 0; start < bytes.length || start === 0; start += kSlice) {
@@ -427,6 +430,14 @@ const cases = [
         'the Resample button names its file',
       );
     },
+  },
+  {
+    name: 'a level chosen: imaenc at that level, its native bytes',
+    level: '5',
+    choose: ['sweep.wav'],
+    notice: /^Done: 1 stream made\.$/,
+    messages: '$ imaenc -5 sweep.wav sweep.ima\nexit status 0\n',
+    download: 'sweep.wav',
   },
   {
     name: 'listen twice: one decoded WAV kept',
@@ -775,7 +786,8 @@ async function runCase(row, shared) {
     check(row.atLoad.test(await notice(page)), `${row.name}: at load, ${await notice(page)}`);
   }
   if (!row.choose && !row.drop && !row.chooseFolder) return page;
-  const wanted = row.download ? nativeDigests(row.download) : null;
+  const wanted = row.download ? nativeDigests(row.download, row.level ?? null) : null;
+  if (row.level) await page.select('#level', row.level);
   const requestsBefore = page.requests.length;
   await page.evaluate(() => {
     window.longTasks.splice(0);
@@ -834,6 +846,7 @@ async function runCase(row, shared) {
       `${row.name}: ${got.name} holds the native bytes (${want.length} slices)`,
     );
   }
+  if (row.level) await page.select('#level', 'rule');
   if (row.noDownload)
     check((await page.$('#results a[download]')) === null, `${row.name}: nothing offered`);
   if (row.memory) {

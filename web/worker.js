@@ -4,7 +4,7 @@
 // {type: 'done', job, ...} or {type: 'failed', job, message}, after any
 // number of {type: 'share', job, share} as it goes:
 //   modules  {modules}                       the compiled programs; no answer
-//   convert  {program, input, shown}         one run over `input` (a Blob):
+//   convert  {program, options, input, shown} one run over `input` (a Blob):
 //            {status, lines, output, unreadable, keys}
 //   read     {file}                          the whole file: {bytes}, handed over,
 //                                            or {unreadable}
@@ -18,9 +18,17 @@ import { BlockOutput, SliceInput } from './wav2ima/files.js';
 import { inFolder, runProgram } from './wav2ima/run.js';
 
 let modules = null;
-const kOutputTypes = { wav2ima: 'application/octet-stream', ima2wav: 'audio/wav' };
+const kOutputTypes = {
+  wav2ima: 'application/octet-stream',
+  imaenc: 'application/octet-stream',
+  ima2wav: 'audio/wav',
+};
 // The programs' own names for their files: the user's names are for people.
-const kNames = { wav2ima: ['in.wav', 'out.ima'], ima2wav: ['in.ima', 'out.wav'] };
+const kNames = {
+  wav2ima: ['in.wav', 'out.ima'],
+  imaenc: ['in.wav', 'out.ima'],
+  ima2wav: ['in.ima', 'out.wav'],
+};
 // Bytes of a stream read at once for the zip's checksums.
 const kZipRead = 16 << 20;
 
@@ -42,7 +50,7 @@ function readKeys(lines) {
   return keys;
 }
 
-async function convert({ program, input, shown, explain }, share) {
+async function convert({ program, options = [], input, shown, explain }, share) {
   let shownShare = 0;
   const source = new SliceInput(input, (position) => {
     const done = position / Math.max(input.size, 1);
@@ -53,7 +61,7 @@ async function convert({ program, input, shown, explain }, share) {
   const names = kNames[program];
   const output = new BlockOutput(kOutputTypes[program]);
   const run = inFolder({ [names[0]]: source, [names[1]]: output });
-  const status = await runProgram(modules[program], [program, ...names], run.fds);
+  const status = await runProgram(modules[program], [program, ...options, ...names], run.fds);
   const answer = { status, lines: shownLines(run.lines, names, shown) };
   answer.output = status === 0 ? output.blob() : null;
   if (source.failure !== null) {

@@ -51,6 +51,26 @@ test('every input kind gives the native bytes', async () => {
   assert.deepEqual(Buffer.from(sweep), readFileSync(example), 'the input unchanged');
 });
 
+test("a level gives imaenc's bytes; a level outside 0 to 9 is refused", async () => {
+  for (const level of [0, 3, 9]) {
+    assert.deepEqual(
+      Buffer.from(await wav2ima(sweep, { level })),
+      native('imaenc', sweep, [`-${level}`]),
+      `level ${level}`,
+    );
+  }
+  assert.deepEqual(
+    Buffer.from(
+      await (await wav2ima(new Blob([sweep]), { level: 5, output: 'blob' })).arrayBuffer(),
+    ),
+    native('imaenc', sweep, ['-5']),
+    'a Blob in and out at level 5',
+  );
+  for (const level of [-1, 10, 2.5, '3'])
+    await assert.rejects(wav2ima(sweep, { level }), TypeError, `level ${level}`);
+  await assert.rejects(ima2wav(stream, { level: 3 }), TypeError, 'ima2wav takes no level');
+});
+
 test('inputs past the size sent whole are read in slices to the same bytes', async () => {
   const input = Buffer.concat([sweep, Buffer.alloc(3 << 20)]);
   input.writeUInt32LE(sweep.length - 44 + (3 << 20), 40);

@@ -14,12 +14,13 @@ export const nativeDir = resolve(process.env.WAV2IMA_NATIVE ?? join(root, 'build
 export const example = join(root, 'examples/sweep.wav');
 export const load = (module) => import(pathToFileURL(join(packageDir, module)).href);
 
-// The native program's output for `input` (bytes), or null where it refuses it.
-export function native(program, input) {
+// The native program's output for `input` (bytes), or null where it refuses
+// it; `options` before the names.
+export function native(program, input, options = []) {
   const dir = mkdtempSync(join(tmpdir(), 'wav2ima-native-'));
   try {
     writeFileSync(join(dir, 'in'), input);
-    execFileSync(join(nativeDir, program), [join(dir, 'in'), join(dir, 'out')], {
+    execFileSync(join(nativeDir, program), [...options, join(dir, 'in'), join(dir, 'out')], {
       stdio: 'ignore',
     });
     return readFileSync(join(dir, 'out'));

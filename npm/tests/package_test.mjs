@@ -54,15 +54,17 @@ const want = hash(await readFile(join(project, 'sweep.ima')));
 
 // Each command by npx and natively, on relative, upward and absolute paths.
 const bytes = (path) => readFile(path).catch(() => Buffer.alloc(0));
-for (const [program, input] of [
+for (const [program, input, ...options] of [
   ['wav2ima', '../sweep.wav'],
   ['wav2ima', join(project, 'cut.wav')],
   ['wav2ima', 'missing.wav'],
   ['ima2wav', '../sweep.ima'],
+  ['imaenc', '../sweep.wav', '-7'],
+  ['imaenc', join(project, 'cut.wav')],
 ]) {
   const [npx, wanted] = [
-    run('npx', ['--no', program, input, 'npx.out'], work),
-    run(join(native, program), [input, 'native.out'], work),
+    run('npx', ['--no', program, ...options, input, 'npx.out'], work),
+    run(join(native, program), [...options, input, 'native.out'], work),
   ];
   const same = (await bytes(join(work, 'npx.out'))).equals(await bytes(join(work, 'native.out')));
   check(
