@@ -29,7 +29,7 @@ string(TIMESTAMP release_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${packaging}/changelog @ONLY)
 
 set(compressed)
-foreach(source man/wav2ima.1 man/ima2wav.1 man/imaenc.1 changelog)
+foreach(source man/wav2ima.1 man/ima2wav.1 man/imaenc.1 man/wavcheck.1 changelog)
   get_filename_component(name ${source} NAME)
   set(from ${PROJECT_SOURCE_DIR}/${source})
   if(source STREQUAL "changelog")
