@@ -38,6 +38,10 @@ int open_null_device() {
   return open("/dev/null", O_RDWR);
 }
 
+int open_input_descriptor(const char* name) {
+  return open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+}
+
 int open_output_descriptor(const char* name) {
   // Never the program's controlling terminal, whatever the output is.
   return open(name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);

@@ -79,11 +79,20 @@ std::FILE* open_input(const FileName& file) {
     return file.given ? stream_of_descriptor(file.descriptor, "rb") : failed(EBADF);
   }
   if (file.name == nullptr || !reachable(file.name)) return failed(ENOENT);
-  std::FILE* input = std::fopen(file.name, "rb");
+  // The file first, the stream's memory after: a missing file is missing
+  // however short of memory the program is.
+  const int fd = open_input_descriptor(file.name);
+  if (fd < 0) return nullptr;
   FileStatus status;
-  if (status_of(input, status) && status.kind == kDirectory) {
-    (void)std::fclose(input);
+  if (status_of(fd, status) && status.kind == kDirectory) {
+    (void)close_descriptor(fd);
     return failed(EISDIR);
+  }
+  std::FILE* input = stream_of_opened(fd, "rb");
+  if (input == nullptr) {
+    const int error = errno;
+    (void)close_descriptor(fd);
+    errno = error;
   }
   return input;
 }
@@ -96,7 +105,11 @@ std::FILE* open_output(const FileName& file) {
   const int fd = open_output_descriptor(file.name);
   if (fd < 0) return nullptr;
   std::FILE* output = stream_of_opened(fd, "wb");
-  if (output == nullptr) (void)close_descriptor(fd);
+  if (output == nullptr) {
+    const int error = errno;
+    (void)close_descriptor(fd);
+    errno = error;
+  }
   return output;
 }
 

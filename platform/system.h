@@ -40,6 +40,8 @@ struct FileStatus {
 // failure.
 int descriptor_of(std::FILE* stream);
 int open_null_device();  // for reading and writing
+// Opens a path for reading, never making a terminal the program's own.
+int open_input_descriptor(const char* name);
 // Opens a path for writing, creating it when absent, keeping what it holds,
 // never making a terminal the program's own.
 int open_output_descriptor(const char* name);

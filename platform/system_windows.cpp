@@ -55,6 +55,10 @@ int open_null_device() {
   return _open("NUL", _O_RDWR | _O_BINARY);
 }
 
+int open_input_descriptor(const char* name) {
+  return _open(name, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+
 int open_output_descriptor(const char* name) {
   return _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }

@@ -47,12 +47,20 @@ mutations=(
   'app/driver.cpp@@(input_file.stored && same_file@@(same_file'
   'platform/files.cpp@@for (int fd = open_null_device(); fd >= 0;@@for (int fd = -1; fd >= 0;'
   'platform/files.cpp@@*digits == '"'"'\0'"'"' || (digits[0]@@*digits == '"'"'\0'"'"' && (digits[0]'
-  'platform/files.cpp@@status_of(input, status) && status.kind == kDirectory@@status_of(input, status) && false'
+  'platform/files.cpp@@status_of(fd, status) && status.kind == kDirectory@@status_of(fd, status) && false'
   'platform/replay.cpp@@return kBlockBuffers * buffer_size + buffer_size + kLookBack;@@return kBlockBuffers * buffer_size + kLookBack;'
   'platform/files.cpp@@descriptor >= 0 && held(descriptor)};@@descriptor >= 0};'
   'platform/descriptors_posix.cpp@@status.kind != kRegular || file_system_vouches_for_length(fd);@@true;'
   'app/driver.cpp@@return terminal && (byte < 0x20 || byte == 0x7F);@@return false;'
   'wave/wave_summary.cpp@@summary.frames += static_cast<std::uint64_t>(taken / kBytesPerFrame);@@summary.frames += static_cast<std::uint64_t>(taken);'
+  'platform/replay.cpp@@if (target < replay.received@@if (target <= replay.received'
+  'wave/chunk_walk.cpp@@  if (start_output(conversion) != 0) return kChunkFailed;@@'
+  'adpcm/nearest.h@@      magnitude += distance >= from ? 1 : 0;@@      magnitude += distance > from ? 1 : 0;'
+  'adpcm/nearest.cpp@@  if (miss(away) < miss(code)) code = away;@@'
+  'adpcm/nearest.h@@  if (upper_cost <= best_cost) {@@  if (upper_cost < best_cost) {'
+  'adpcm/search.cpp@@    if (code_of_age(node.pending_codes, oldest) != code) continue;@@'
+  'adpcm/search.cpp@@  pending[0] &= keep(age);@@'
+  'adpcm/ima_encoder.cpp@@    encoder.waiting[1] = next[1];@@    encoder.waiting[1] = next[0];'
 )
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wav2ima-mutants-XXXXXX")

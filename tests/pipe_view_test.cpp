@@ -103,6 +103,30 @@ TEST(PipeInput, TheReplayServesTheWalksMovesAsAFileWould) {
   end_replay(replay);
 }
 
+// The oldest byte the ring still holds, offset received - size, is served;
+// the byte before it is forgotten.
+TEST(PipeInput, TheReplayServesItsOldestByteAndNoneBefore) {
+  const Bytes bytes = noise_frames(1 << 18);  // 1 MiB
+  PieceSource source{&bytes, 0, 11};
+  Replay replay{};
+  ASSERT_EQ(start_replay(replay, ReplaySource{read_piece, &source}, kBufferSize), 0);
+  std::int64_t target = 0;
+  // Far enough in that the ring has wrapped.
+  ASSERT_EQ(replay_seek(replay, 3 * static_cast<std::int64_t>(replay.size), SEEK_SET, target), 0);
+  char byte = 0;
+  ASSERT_EQ(replay_read(replay, &byte, 1), 1);
+  const std::int64_t oldest = replay.received - static_cast<std::int64_t>(replay.size);
+  ASSERT_EQ(replay_seek(replay, oldest, SEEK_SET, target), 0);
+  ASSERT_EQ(replay_read(replay, &byte, 1), 1);
+  EXPECT_EQ(static_cast<unsigned char>(byte), bytes[static_cast<std::size_t>(oldest)]);
+  const std::int64_t newest = replay.received;
+  ASSERT_EQ(replay_seek(replay, newest - static_cast<std::int64_t>(replay.size) - 1, SEEK_SET,
+                        target),
+            -1);
+  EXPECT_EQ(errno, ESPIPE);
+  end_replay(replay);
+}
+
 #if defined(_WIN32)
 
 TEST(PipeInput, ServesTheWalksMovesAsAFileWould) {
