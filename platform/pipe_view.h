@@ -1,19 +1,9 @@
 // Input from a pipe, a FIFO, a socket or a terminal, or a file the program
 // was given part-read, read as if it were a regular file of its own.
 //
-// The chunk walk seeks: to offset 0 at the start, forward over chunks it
-// steps past, back a few bytes after a format chunk shorter than the bytes it
-// tests, and to the end to tell whether the input ends at a chunk boundary.
-// A pipe cannot seek, so its bytes are served through a stream that can:
-//
-//   move to an offset       how it is served
-//   -------------------     -------------------------------------------
-//   ahead of what arrived   the bytes between are read and discarded when
-//                           the next read comes (past the end: that read
-//                           finds the end, as on a file)
-//   recently passed         replayed from the bytes kept of the recent past
-//   the end (SEEK_END)      the rest of the pipe is read and discarded
-//   further back            fails, as a seek on the pipe itself would
+// A pipe cannot seek, so its bytes are served through a stream that can,
+// over the replay of its recent past: platform/replay.h has the walk's
+// moves and how each is served.
 #ifndef WAV2IMA_PLATFORM_PIPE_VIEW_H
 #define WAV2IMA_PLATFORM_PIPE_VIEW_H
 

@@ -223,7 +223,7 @@ TEST(Imaenc, MessagesStatusAndOutput) {
       {"three names", {"in.wav", "out.ima", "x"}, 2, "", kUsage, old},
       {"unknown option", {"-x", "in.wav", "out.ima"}, 2, "", kUsage, old},
       {"level past 9", {"-10", "in.wav", "out.ima"}, 2, "", kUsage, old},
-      {"version", {"--version"}, 0, "imaenc 1.0.0\n", "", old},
+      {"version", {"--version"}, 0, "imaenc " WAV2IMA_VERSION "\n", "", old},
       {"rule, silently", {"-0", "in.wav", "out.ima"}, 0, "", "", four7F},
       {"default level", {"in.wav", "out.ima"}, 0, "", "", four7F},
       {"options after the names", {"in.wav", "out.ima", "-0"}, 0, "", "", four7F},

@@ -10,7 +10,8 @@ namespace wav2ima {
 
 namespace {
 
-constexpr std::uint64_t kSampleBytesPerStreamByte = 4;
+// One stream byte a frame: each stands for a frame of samples.
+constexpr std::uint64_t kSampleBytesPerStreamByte = kBytesPerFrame;
 // Written as 0xFFFFFFFF in both sizes: length unknown.
 constexpr std::uint64_t kUnknownDataSize = UINT64_MAX;
 
