@@ -13,9 +13,8 @@ int nearest_code_at_rail(std::int32_t sample, std::int32_t predictor, std::int32
   int code = below | sign;
   // Ties to the larger code: it keeps the step up.
   if (below < kMagnitudeMax && miss(code + 1) <= miss(code)) code += 1;
-  // The clamp may hold the smallest move the other way nearer.
-  const int away = sign ^ kSignBit;
-  if (miss(away) < miss(code)) code = away;
+  // A move away from the sample that the rail holds nearer is never taken:
+  // it lets the step fall just before the next swing.
   // Past a rail, every larger code lands on the rail too.
   const std::int32_t reached = predictor + steps[code].delta;
   if (reached != clamp_sample(reached)) code = kMagnitudeMax | (code & kSignBit);

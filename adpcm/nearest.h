@@ -64,9 +64,10 @@ inline constexpr auto kNearestRows = make_nearest_rows();
 // the exact comparison, out of line.
 int nearest_code_at_rail(std::int32_t sample, std::int32_t predictor, std::int32_t step_index);
 
-// The code whose reconstruction lands nearest `sample`; where it lands on a
-// rail, the largest code that lands there, which keeps the step large for
-// the next swing. Updates the channel as the decoder does.
+// The code whose reconstruction lands nearest `sample` of those that move
+// toward it (up for a sample at the predictor); where it lands on a rail,
+// the largest code that lands there, which keeps the step large for the
+// next swing. Updates the channel as the decoder does.
 inline int encode_sample_nearest(std::int32_t sample, std::int32_t& predictor,
                                  std::int32_t& step_index) {
   const NearestRow& row = kNearestRows[static_cast<std::size_t>(step_index)];

@@ -140,22 +140,25 @@ TEST(ImaEncoder, FinishStartsANewStream) {
   }
 }
 
-// The nearest code, against every code tried in turn, where the decoder
-// clamps too: the fast path and the exact comparison near the rails.
-TEST(ImaEncoder, NearestCodeLandsNearestOfAllCodes) {
+// The nearest code, against every code toward the sample tried in turn,
+// where the decoder clamps too: the fast path and the exact comparison near
+// the rails.
+TEST(ImaEncoder, NearestCodeLandsNearestOfTheCodesTowardTheSample) {
   for (std::int32_t index = 0; index <= kStepIndexMax; ++index) {
     for (std::int32_t predictor = -32768; predictor <= 32767; predictor += 1021) {
       for (std::int32_t sample = -32768; sample <= 32767; sample += 523) {
         std::int32_t p = predictor;
         std::int32_t i = index;
         const int code = encode_sample_nearest(sample, p, i);
+        const int sign = sample < predictor ? 8 : 0;
         std::int32_t best = 1 << 30;
-        for (int c = 0; c < 16; ++c) {
+        for (int magnitude = 0; magnitude < 8; ++magnitude) {
           const std::int32_t reached =
-              std::clamp(predictor + code_step(index, c).delta, -32768, 32767);
+              std::clamp(predictor + code_step(index, magnitude | sign).delta, -32768, 32767);
           best = std::min(best, std::abs(sample - reached));
         }
         ASSERT_EQ(std::abs(sample - p), best) << sample << " " << predictor << " " << index;
+        ASSERT_EQ(code & 8, sign);
         ASSERT_EQ(i, code_step(index, code).next_step_index);
       }
     }
@@ -180,11 +183,11 @@ TEST(ImaEncoder, NearestCodeAtTheEdges) {
       {1000, 0, 0, 7, 13, 8},
       // At a rail every code from 0 up lands on it: the largest keeps the step.
       {32767, 32767, 88, 7, 32767, 88},
-      // At the lower rail a difference of 0 lands exactly with the sign set.
-      {-32768, -32768, 88, 15, -32768, 88},
-      // Above the predictor, but the rail holds a move down nearer: 669 up
-      // misses by 595, down lands on -32768, 331 away.
-      {-32437, -32511, 64, 15, -32768, 72},
+      // Past the lower rail, down lands on it: the largest code down.
+      {-32768, -32700, 88, 15, -32768, 88},
+      // Above the predictor (step 3327): up by 415 misses by 341, though the
+      // rail would hold a move down 331 away; the step falls by one.
+      {-32437, -32511, 64, 0, -32096, 63},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.sample);

@@ -56,7 +56,7 @@ mutations=(
   'platform/replay.cpp@@if (target < replay.received@@if (target <= replay.received'
   'wave/chunk_walk.cpp@@  if (start_output(conversion) != 0) return kChunkFailed;@@'
   'adpcm/nearest.h@@      magnitude += distance >= from ? 1 : 0;@@      magnitude += distance > from ? 1 : 0;'
-  'adpcm/nearest.cpp@@  if (miss(away) < miss(code)) code = away;@@'
+  'adpcm/nearest.cpp@@  if (reached != clamp_sample(reached)) code = kMagnitudeMax | (code & kSignBit);@@'
   'adpcm/nearest.h@@  if (upper_cost <= best_cost) {@@  if (upper_cost < best_cost) {'
   'adpcm/search.cpp@@    if (code_of_age(node.pending_codes, oldest) != code) continue;@@'
   'adpcm/search.cpp@@  pending[0] &= keep(age);@@'
