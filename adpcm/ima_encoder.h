@@ -21,8 +21,9 @@
 #ifndef WAV2IMA_ADPCM_IMA_ENCODER_H
 #define WAV2IMA_ADPCM_IMA_ENCODER_H
 
-#include <stddef.h>
-#include <stdint.h>
+/* A C header as much as a C++ one: the C names. */
+#include <stddef.h> /* NOLINT(modernize-deprecated-headers) */
+#include <stdint.h> /* NOLINT(modernize-deprecated-headers) */
 
 #ifdef __cplusplus
 extern "C" {
@@ -32,7 +33,7 @@ extern "C" {
 #define IMA_ENCODER_MAX_DELAY 32
 #define IMA_ENCODER_LEVEL_MAX 9
 
-typedef struct ImaEncoder ImaEncoder; /* opaque */
+typedef struct ImaEncoder ImaEncoder; /* opaque; NOLINT(modernize-use-using) */
 
 /* A new encoder at `level` 0..9, at the start of a stream. NULL: a level
    outside 0..9, or no memory. */

@@ -39,8 +39,8 @@ constexpr TryOrder make_try_orders() {
     unsigned taken_codes = 0;
     int taken = 0;
     const auto take = [&](int code) {
-      if (code < 0 || code >= kCodes || (taken_codes & (1u << code)) != 0) return;
-      taken_codes |= 1u << code;
+      if (code < 0 || code >= kCodes || (taken_codes & (1U << code)) != 0) return;
+      taken_codes |= 1U << code;
       orders[static_cast<std::size_t>(below)][static_cast<std::size_t>(taken++)] =
           static_cast<std::uint8_t>(code);
     };
@@ -198,14 +198,14 @@ void keep_cheapest(ChannelSearch& channel, const SearchLevel& level, SearchScrat
   if (looked < c.count) move_lowest_to_front(ranks, c.count, looked, c.spare);
   if (++c.stamp == 0) {
     // Once in 2^32 samples every slot's stamp could look current.
-    std::fill(std::begin(c.slot_stamp), std::end(c.slot_stamp), 0u);
+    std::fill(std::begin(c.slot_stamp), std::end(c.slot_stamp), 0U);
     c.stamp = 1;
   }
   // Of each state, the lowest rank.
   for (int i = 0; i < looked; ++i) {
     const std::uint64_t rank = ranks[i];
     const auto key = static_cast<std::uint32_t>(key_of(rank));
-    std::uint32_t slot = (key * 2654435769u) >> (32 - kSlotBits);
+    std::uint32_t slot = (key * 2654435769U) >> (32 - kSlotBits);
     while (c.slot_stamp[slot] == c.stamp && key_of(c.slot_rank[slot]) != key)
       slot = (slot + 1) & (kSlots - 1);
     if (c.slot_stamp[slot] != c.stamp) {
@@ -219,7 +219,7 @@ void keep_cheapest(ChannelSearch& channel, const SearchLevel& level, SearchScrat
   for (int i = 0; i < looked; ++i) {
     const std::uint64_t rank = ranks[i];
     const auto key = static_cast<std::uint32_t>(key_of(rank));
-    std::uint32_t slot = (key * 2654435769u) >> (32 - kSlotBits);
+    std::uint32_t slot = (key * 2654435769U) >> (32 - kSlotBits);
     while (key_of(c.slot_rank[slot]) != key)
       slot = (slot + 1) & (kSlots - 1);
     c.spare[unique] = rank;

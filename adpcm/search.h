@@ -51,7 +51,7 @@ struct SearchNode {
 // slots are valid for the current `stamp` alone.
 constexpr int kMaxCandidates = kMaxWidth * 16;
 constexpr int kSlotBits = 9;
-constexpr std::uint32_t kSlots = 1u << kSlotBits;
+constexpr std::uint32_t kSlots = 1U << kSlotBits;
 static_assert(kSlots >= 2 * 3 * kMaxWidth);
 struct SearchScratch {
   SearchNode node[kMaxCandidates];

@@ -8,8 +8,8 @@
 #include "adpcm/fidelity.h"
 #include "adpcm/ima_encoder.h"
 #include "app/conversion.h"
-#include "platform/stream_io.h"
 #include "app/driver.h"
+#include "platform/stream_io.h"
 #include "player/ima_player.h"
 #include "wave/chunk_walk.h"
 #include "wave/wave_summary.h"
@@ -63,26 +63,26 @@ std::int16_t sample_at(const unsigned char* bytes) {
 
 // Decodes the stream's new bytes as a player does and compares them with
 // the frames they stand for, the oldest waiting first.
-void listen(Listener& listener, const std::int16_t* input, std::size_t input_frames,
-            const unsigned char* codes, std::size_t count) {
-  std::memcpy(listener.waiting + 2 * listener.waiting_frames, input,
-              input_frames * 2 * sizeof(std::int16_t));
-  listener.waiting_frames += input_frames;
+void listen(Listener& listener, const std::int16_t* frames, std::size_t frame_count,
+            const unsigned char* stream, std::size_t stream_bytes) {
+  std::memcpy(listener.waiting + 2 * listener.waiting_frames, frames,
+              frame_count * 2 * sizeof(std::int16_t));
+  listener.waiting_frames += frame_count;
   std::int16_t decoded[2 * kFramesAtMost];
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < stream_bytes; ++i) {
     for (int channel = 0; channel < 2; ++channel) {
-      const unsigned code = channel == 0 ? codes[i] >> 4 : codes[i] & 15u;
+      const unsigned code = channel == 0 ? stream[i] >> 4 : stream[i] & 15U;
       const std::int16_t before = listener.player.predictor[channel];
       const std::uint16_t move =
           ima_player_move(ima_player_steps[listener.player.step_index[channel]], code);
-      const std::int32_t unclamped = (code & 8u) != 0 ? before - move : before + move;
+      const std::int32_t unclamped = (code & 8U) != 0 ? before - move : before + move;
       if (unclamped != static_cast<std::int16_t>(unclamped)) ++listener.fidelity.clamped;
     }
-    ima_player_decode(&listener.player, codes + i, 1, decoded + 2 * i);
+    ima_player_decode(&listener.player, stream + i, 1, decoded + 2 * i);
   }
-  add_frames(listener.fidelity, listener.waiting, decoded, count);
-  listener.waiting_frames -= count;
-  std::memmove(listener.waiting, listener.waiting + 2 * count,
+  add_frames(listener.fidelity, listener.waiting, decoded, stream_bytes);
+  listener.waiting_frames -= stream_bytes;
+  std::memmove(listener.waiting, listener.waiting + 2 * stream_bytes,
                listener.waiting_frames * 2 * sizeof(std::int16_t));
 }
 

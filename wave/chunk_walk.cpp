@@ -107,7 +107,7 @@ ChunkEnd handle_chunk(std::FILE* input, const ChunkVisitor& visitor, const unsig
 }  // namespace
 
 // The converter's chunks: the format tested, the data encoded to the output.
-ChunkEnd test_format(void* /*conversion*/, std::FILE* input, std::uint32_t size) {
+ChunkEnd test_format(void* /*conversion_record*/, std::FILE* input, std::uint32_t size) {
   return check_format_chunk(input, size) == 0 ? kNextChunk : kChunkFailed;
 }
 
@@ -117,8 +117,8 @@ int start_output(Conversion& conversion) {
   return conversion.start.start(conversion.start.context);
 }
 
-ChunkEnd encode_data(void* context, std::FILE* input, DataBody body) {
-  auto& conversion = *static_cast<Conversion*>(context);
+ChunkEnd encode_data(void* conversion_record, std::FILE* input, DataBody body) {
+  auto& conversion = *static_cast<Conversion*>(conversion_record);
   if (start_output(conversion) != 0) return kChunkFailed;
   std::FILE* output = conversion.output;
   const FrameCoder* coder = conversion.coder;
@@ -178,15 +178,19 @@ int check_format_chunk(std::FILE* input, std::uint32_t size) {
   return seek_stream(input, entry + size, SEEK_SET);
 }
 
-int walk_wave(std::FILE* input, const ChunkVisitor& visitor, WalkFailure* failure) {
-  WalkFailure ignored = WalkFailure::kNone;
-  WalkFailure& why = failure != nullptr ? *failure : ignored;
-  why = WalkFailure::kReadFailed;
-  if (seek_stream(input, 0, SEEK_SET) != 0) return -1;
+namespace {
+
+// What ended a read that came up short: the input, or a failed read.
+WalkFailure short_read(std::FILE* input, WalkFailure ended) {
+  return read_failed(input) ? WalkFailure::kReadFailed : ended;
+}
+
+// The walk proper: kNone at a good end, else why it failed.
+WalkFailure walk_chunks(std::FILE* input, const ChunkVisitor& visitor) {
+  if (seek_stream(input, 0, SEEK_SET) != 0) return WalkFailure::kReadFailed;
   std::uint32_t riff_size = 0;
   if (read_riff_header(input, riff_size) != 0 || read_wave_tag(input) != 0) {
-    if (!read_failed(input)) why = WalkFailure::kNotWave;
-    return -1;
+    return short_read(input, WalkFailure::kNotWave);
   }
   const bool riff_size_unknown = riff_size == kSizeUnknown;
 
@@ -201,40 +205,34 @@ int walk_wave(std::FILE* input, const ChunkVisitor& visitor, WalkFailure* failur
         remaining -= 1;
         continue;
       }
-      if (read_failed(input)) return -1;
+      if (read_failed(input)) return WalkFailure::kReadFailed;
     }
     unsigned char header[kChunkHeaderSize];
     const HeaderRead read = read_chunk_header(input, header, riff_size_unknown);
-    if (read == kCleanEnd) {
-      why = WalkFailure::kNone;
-      return 0;
-    }
-    if (read == kHeaderFailed) {
-      if (!read_failed(input)) why = WalkFailure::kCutShort;
-      return -1;
-    }
+    if (read == kCleanEnd) return WalkFailure::kNone;
+    if (read == kHeaderFailed) return short_read(input, WalkFailure::kCutShort);
 
     const std::uint32_t size = read_le32(header + kTagSize);
     // Counted before the chunk is handled, so the walk ends after the chunk
     // that uses up the count even when its body reaches past the RIFF body.
     remaining -= std::int64_t{size} + kChunkHeaderSize;
     const ChunkEnd end = handle_chunk(input, visitor, header, size, remaining);
-    if (end == kChunkFailed) {
-      if (is_format_chunk(header) != 0 || is_data_chunk(header) != 0) {
-        why = WalkFailure::kChunkFailed;
-      }
-      return -1;
-    }
+    // A skipped chunk fails only on its seek.
+    const bool visited = is_format_chunk(header) != 0 || is_data_chunk(header) != 0;
+    if (end == kChunkFailed) return visited ? WalkFailure::kChunkFailed : WalkFailure::kReadFailed;
     // A data chunk has run to the end of the input.
-    if (end == kInputEnded) {
-      why = WalkFailure::kNone;
-      return 0;
-    }
+    if (end == kInputEnded) return WalkFailure::kNone;
     pad_may_follow = size % 2 != 0;
   }
-  if (read_failed(input)) return -1;
-  why = WalkFailure::kNone;
-  return 0;
+  return read_failed(input) ? WalkFailure::kReadFailed : WalkFailure::kNone;
+}
+
+}  // namespace
+
+int walk_wave(std::FILE* input, const ChunkVisitor& visitor, WalkFailure* failure) {
+  const WalkFailure why = walk_chunks(input, visitor);
+  if (failure != nullptr) *failure = why;
+  return why == WalkFailure::kNone ? 0 : -1;
 }
 
 int convert_file(std::FILE* output, std::FILE* input) {

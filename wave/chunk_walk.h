@@ -115,8 +115,8 @@ struct Conversion {
 };
 // Calls the conversion's start if it has not been called. 0 or -1.
 int start_output(Conversion& conversion);
-ChunkEnd test_format(void* conversion, std::FILE* input, std::uint32_t size);
-ChunkEnd encode_data(void* conversion, std::FILE* input, DataBody body);
+ChunkEnd test_format(void* conversion_record, std::FILE* input, std::uint32_t size);
+ChunkEnd encode_data(void* conversion_record, std::FILE* input, DataBody body);
 
 // Reads the 8-byte RIFF header. 0 with `riff_size` set when the tag is "RIFF";
 // -1 on a short read or another tag.

@@ -50,7 +50,7 @@ struct Refusals {
   char line[kMaxRefusals][kRefusalSize];
   std::size_t count;
 };
-void format_refusals(const WaveSummary& summary, const char* program, Refusals& refusals);
+void format_refusals(const WaveSummary& wave, const char* program, Refusals& refusals);
 
 // The words for a file that is not RIFF/WAVE, and for one cut short.
 inline constexpr char kNotWaveWords[] = "not a RIFF/WAVE file";
