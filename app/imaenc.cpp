@@ -65,8 +65,11 @@ std::int16_t sample_at(const unsigned char* bytes) {
 // the frames they stand for, the oldest waiting first.
 void listen(Listener& listener, const std::int16_t* frames, std::size_t frame_count,
             const unsigned char* stream, std::size_t stream_bytes) {
-  std::memcpy(listener.waiting + 2 * listener.waiting_frames, frames,
-              frame_count * 2 * sizeof(std::int16_t));
+  // None at the end, when the search hands over what it held.
+  if (frame_count > 0) {
+    std::memcpy(listener.waiting + 2 * listener.waiting_frames, frames,
+                frame_count * 2 * sizeof(std::int16_t));
+  }
   listener.waiting_frames += frame_count;
   std::int16_t decoded[2 * kFramesAtMost];
   for (std::size_t i = 0; i < stream_bytes; ++i) {
