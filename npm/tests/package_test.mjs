@@ -63,7 +63,7 @@ for (const [program, input, ...options] of [
   ['imaenc', join(project, 'cut.wav')],
 ]) {
   const [npx, wanted] = [
-    run('npx', ['--no', program, ...options, input, 'npx.out'], work),
+    run('npx', ['--no', '--', program, ...options, input, 'npx.out'], work),
     run(join(native, program), [...options, input, 'native.out'], work),
   ];
   const same = (await bytes(join(work, 'npx.out'))).equals(await bytes(join(work, 'native.out')));
