@@ -18,8 +18,7 @@ namespace wav2ima {
 // an existing output, for a conversion that does so itself once its input is
 // accepted. 0 or -1.
 using Convert = int (*)(void* context, std::FILE* output, std::FILE* input,
-                        std::int64_t input_length, bool output_appends,
-                        const OutputStart& start);
+                        std::int64_t input_length, bool output_appends, const OutputStart& start);
 
 // How a program speaks and what it converts. wav2ima and ima2wav (no
 // `prefix`) announce each conversion and say "can not open NAME" or

@@ -249,8 +249,7 @@ int run_conversion(int argc, char** argv, const Program& program) {
 namespace {
 
 int convert_wave(void* /*context*/, std::FILE* output, std::FILE* input,
-                 std::int64_t /*input_length*/, bool /*output_appends*/,
-                 const OutputStart& start) {
+                 std::int64_t /*input_length*/, bool /*output_appends*/, const OutputStart& start) {
   return convert_file(output, input, kRuleCoder, start);
 }
 

@@ -29,8 +29,8 @@ struct DriverRow {
 
 // Every row runs in a directory holding "in.wav" (the 60-byte example),
 // "text.txt" (not RIFF), "mono.wav", "nodata.wav" (a format chunk alone), "cut.wav" (cut short
-// inside its data), "old.ima" (an existing output with content), the folder "sub", and "lnk", a link to "real/inner" beside "real/one.wav" (the example
-// again).
+// inside its data), "old.ima" (an existing output with content), the folder "sub", and "lnk", a
+// link to "real/inner" beside "real/one.wav" (the example again).
 TEST(Driver, MessagesStatusAndOutput) {
   const DriverRow rows[] = {
       {"no arguments", {}, 1, "", "can not open (null)\n", false, {}},
@@ -110,8 +110,13 @@ TEST(Driver, MessagesStatusAndOutput) {
        "convert error\n",
        true,
        Bytes(100, 0x55)},
-      {"an accepted header empties it first", {"in.wav", "old.ima"}, 0, "converting in.wav\n", "",
-       true, kFour7F},
+      {"an accepted header empties it first",
+       {"in.wav", "old.ima"},
+       0,
+       "converting in.wav\n",
+       "",
+       true,
+       kFour7F},
       {"as does a walk that ends without a data chunk",
        {"nodata.wav", "old.ima"},
        0,

@@ -109,7 +109,8 @@ TEST(ImaEncoder, EveryLevelOnEverySignal) {
       // The searches are slow under the sanitizers: their share is shorter.
       const std::size_t count =
           std::min<std::size_t>(row.frames.size() / 2, level < 4 ? 3000 : 200);
-      const Samples frames(row.frames.begin(), row.frames.begin() + 2 * static_cast<std::ptrdiff_t>(count));
+      const Samples frames(row.frames.begin(),
+                           row.frames.begin() + 2 * static_cast<std::ptrdiff_t>(count));
       const auto [rule_snr, rule_segmental] = played(encode(0, frames, count), frames);
       const Bytes whole = encode(level, frames, count);
       ASSERT_EQ(whole.size(), count);
@@ -207,8 +208,10 @@ RunResult imaenc(const std::vector<std::string>& args, const TempDir& dir) {
 const std::string kUsage = "usage: imaenc [-0 ... -9] [--report] IN.wav OUT\n";
 
 // Every row runs in a directory holding "in.wav" (the 60-byte example),
-// "mono.wav", "text.txt" (not RIFF), "cut.wav" (cut short inside its data)
-// and "out.ima", an existing output, which a refused input leaves as it was.
+// "mono.wav", "float48k.wav", "text.txt" (not RIFF), "cut.wav" (cut short
+// inside its data), "header.wav" (cut short inside a chunk header after its
+// data) and "out.ima", an existing output, which a refused input leaves as it
+// was.
 TEST(Imaenc, MessagesStatusAndOutput) {
   struct Row {
     const char* name;
@@ -244,6 +247,18 @@ TEST(Imaenc, MessagesStatusAndOutput) {
        "",
        "imaenc: mono.wav: mono: 1 channel, imaenc converts stereo\n",
        old},
+      {"48 kHz float",
+       {"float48k.wav", "out.ima"},
+       1,
+       "",
+       "imaenc: float48k.wav: floating-point samples, imaenc converts 16-bit PCM\n",
+       old},
+      {"a chunk header cut short",
+       {"--report", "header.wav", "out.ima"},
+       1,
+       "",
+       "imaenc: header.wav: cut short: the file ends before its last chunk does\n",
+       Bytes{0x7F, 0x7F}},
       {"cut short keeps the frames before",
        {"-0", "cut.wav", "out.ima"},
        1,
@@ -267,6 +282,13 @@ TEST(Imaenc, MessagesStatusAndOutput) {
     write_file(dir / "text.txt", text("hello, this is not audio\n"));
     write_file(dir / "cut.wav",
                riff(100, chunk("fmt ", fmt16()) + chunk("data", 64, loud_frames(3))));
+    Bytes float48k = fmt16();
+    float48k[0] = 3;
+    float48k[4] = 0x80;
+    float48k[5] = 0xBB;
+    write_file(dir / "float48k.wav", riff(chunk("fmt ", float48k) + chunk("data", loud_frames(2))));
+    write_file(dir / "header.wav",
+               riff(100, chunk("fmt ", fmt16()) + chunk("data", loud_frames(2)) + text("LIS")));
     write_file(dir / "out.ima", old);
     const RunResult run = imaenc(row.args, dir);
     EXPECT_EQ(run.status, row.want_status);

@@ -120,9 +120,9 @@ TEST(PipeInput, TheReplayServesItsOldestByteAndNoneBefore) {
   ASSERT_EQ(replay_read(replay, &byte, 1), 1);
   EXPECT_EQ(static_cast<unsigned char>(byte), bytes[static_cast<std::size_t>(oldest)]);
   const std::int64_t newest = replay.received;
-  ASSERT_EQ(replay_seek(replay, newest - static_cast<std::int64_t>(replay.size) - 1, SEEK_SET,
-                        target),
-            -1);
+  ASSERT_EQ(
+      replay_seek(replay, newest - static_cast<std::int64_t>(replay.size) - 1, SEEK_SET, target),
+      -1);
   EXPECT_EQ(errno, ESPIPE);
   end_replay(replay);
 }
