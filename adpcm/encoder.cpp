@@ -30,7 +30,7 @@ std::int32_t sample_of(int low, int high) {
 // per byte, which is what byte reads cost where the C library does not inline
 // them (wasi-libc). 16 KiB in and 4 KiB out stay in the cache; static, not on
 // the stack, as the decoder's blocks.
-constexpr std::size_t kBlockFrames = 4096;
+constexpr std::size_t kBlockFrames = kFramesPerBlock;
 unsigned char frame_block[kBlockFrames * kBytesPerFrame];
 unsigned char code_block[kBlockFrames + kMaxHeldFrames];
 

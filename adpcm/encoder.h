@@ -42,6 +42,8 @@ struct FrameCoder {
                         unsigned char* codes);
 };
 constexpr std::size_t kMaxHeldFrames = IMA_ENCODER_MAX_DELAY;
+// The most frames a coder is handed at once.
+constexpr std::size_t kFramesPerBlock = 4096;
 
 // The rule on `encoder_state`: one byte for each frame, at once.
 extern const FrameCoder kRuleCoder;

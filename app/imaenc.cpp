@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "adpcm/encoder.h"
 #include "adpcm/fidelity.h"
 #include "adpcm/ima_encoder.h"
 #include "app/conversion.h"
@@ -31,7 +32,7 @@ struct Options {
 
 // Frames a block holds, as the walk hands them over; the search's held
 // frames wait before them.
-constexpr std::size_t kFramesAtMost = 4096 + IMA_ENCODER_MAX_DELAY;
+constexpr std::size_t kFramesAtMost = kFramesPerBlock + kMaxHeldFrames;
 
 // What the player hears and how far it lies from the input, for --report.
 struct Listener {
@@ -45,7 +46,6 @@ struct Listener {
 struct Encoding {
   const Options* options;
   ImaEncoder* encoder;
-  std::FILE* output;
   std::int16_t frames[2 * kFramesAtMost];
   Listener* listener;
   // Why the conversion failed.
@@ -139,7 +139,6 @@ int convert(void* context, std::FILE* output, std::FILE* input, std::int64_t /*i
             bool /*output_appends*/, const OutputStart& start) {
   auto& encoding = *static_cast<Encoding*>(context);
   if (encoding.encoder == nullptr) return -1;
-  encoding.output = output;
   const FrameCoder coder{&encoding, encode_frames};
   Walk walk{Conversion{output, &coder, start, false}, &encoding};
   int walked =
