@@ -101,12 +101,21 @@ void search_channel_block(void* context) {
                      kChannels, block.count, encoder.codes[block.channel]);
 }
 
-// The channels are independent: each searches on a core of its own.
+// The channels are independent: each searches on a core of its own. A thread
+// is started for each block, so a caller feeding a few frames at a time (an
+// engine's callback) has them searched one after the other instead.
+constexpr std::size_t kThreadedFrames = 256;
+
 std::size_t search_block(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
                          std::uint8_t* out) {
   ChannelBlock left{&encoder, 0, frames, count, 0};
   ChannelBlock right{&encoder, 1, frames, count, 0};
-  run_both(Work{search_channel_block, &left}, Work{search_channel_block, &right});
+  if (count >= kThreadedFrames) {
+    run_both(Work{search_channel_block, &left}, Work{search_channel_block, &right});
+  } else {
+    search_channel_block(&left);
+    search_channel_block(&right);
+  }
   return pack(encoder, left.decided, out);
 }
 
