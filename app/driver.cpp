@@ -212,7 +212,7 @@ int run_conversion(int argc, char** argv, const Program& program) {
   // one made while this runs) is never emptied. Only a stored file can be
   // destroyed so: one socket or terminal both ways is used as `cat` uses it.
   std::FILE* output = open_output(output_name);
-  const Failure output_failure{Failure::kOpen, output_name.name, errno,
+  const Failure output_failure{Failure::kOpen, output_name.name, output == nullptr ? errno : 0,
                                output == nullptr ? nullptr : "the same file as the input"};
   if (output != nullptr) (void)std::setvbuf(output, output_buffer, _IOFBF, kStreamBufferSize);
   const FileIdentity output_file = output != nullptr ? identity_of(output) : named_output;
