@@ -101,7 +101,8 @@ std::uint64_t key_of(std::uint64_t rank) {
   return rank >> kPlaceBits & kKeyMask;
 }
 
-// The codes not yet decided, by age (0: the newest).
+// The codes not yet decided, by age (0: the newest). Codes older than the
+// delay are decided and never read again: they fall off the end.
 constexpr int kCodesPerWord = 64 / kCodeBits;
 
 void push_code(std::uint64_t (&pending)[2], unsigned code) {
@@ -112,16 +113,6 @@ void push_code(std::uint64_t (&pending)[2], unsigned code) {
 int code_of_age(const std::uint64_t (&pending)[2], int age) {
   const std::uint64_t word = pending[age / kCodesPerWord];
   return static_cast<int>(word >> (kCodeBits * (age % kCodesPerWord)) & kCodeMask);
-}
-
-// Forgets the codes of `age` and older.
-void forget_from(std::uint64_t (&pending)[2], int age) {
-  const auto keep = [](int codes) {
-    return codes >= kCodesPerWord ? ~std::uint64_t{0}
-                                  : (std::uint64_t{1} << (kCodeBits * codes)) - 1;
-  };
-  pending[1] &= age <= kCodesPerWord ? 0 : keep(age - kCodesPerWord);
-  pending[0] &= keep(age);
 }
 
 void expand(const ChannelSearch& channel, const SearchLevel& level, std::int32_t sample,
@@ -243,7 +234,6 @@ int decide_oldest(ChannelSearch& channel, int delay, int best) {
   for (int n = 0; n < channel.count; ++n) {
     SearchNode node = channel.nodes[n];
     if (code_of_age(node.pending_codes, oldest) != code) continue;
-    forget_from(node.pending_codes, oldest);
     channel.nodes[kept++] = node;
   }
   channel.count = kept;
