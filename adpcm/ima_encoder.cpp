@@ -2,6 +2,7 @@
 // nearest code for the levels that need none, over blocks of frames.
 #include "adpcm/ima_encoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <type_traits>
 
@@ -23,11 +24,11 @@ constexpr std::size_t kBlockFrames = 4096;
 struct ImaEncoder {
   SearchLevel search;
   // The rule, the nearest code and the look ahead: the decoder's state, and
-  // for the look ahead the frame that waits for the next.
+  // for the look ahead the frames that wait for the next.
   std::int32_t predictor[kChannels];
   std::int32_t step_index[kChannels];
-  std::int16_t waiting[kChannels];
-  bool frame_waits;
+  std::int16_t waiting[2 * kChannels];
+  int frames_waiting;
   // The searches.
   ChannelSearch channel[kChannels];
   std::uint8_t codes[kChannels][kBlockFrames + IMA_ENCODER_MAX_DELAY];
@@ -64,22 +65,30 @@ std::size_t pack(const ImaEncoder& encoder, std::size_t count, std::uint8_t* out
 }
 
 // Each frame's codes wait for the next frame's samples.
+// Each frame's codes wait for the next frame's samples (two ahead: the next
+// two frames').
 std::size_t encode_ahead(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
                          std::uint8_t* out) {
+  const bool two_ahead = encoder.search.kind == SearchLevel::kTwoAhead;
+  const int ahead = two_ahead ? 2 : 1;
+  std::int16_t* waiting = encoder.waiting;
   std::size_t written = 0;
-  const int tries = encoder.search.codes;
   for (std::size_t i = 0; i < count; ++i) {
     const std::int16_t* next = frames + kChannels * i;
-    if (encoder.frame_waits) {
-      const int left = encode_sample_ahead(encoder.waiting[0], next[0], tries, encoder.predictor[0],
-                                           encoder.step_index[0]);
-      const int right = encode_sample_ahead(encoder.waiting[1], next[1], tries,
-                                            encoder.predictor[1], encoder.step_index[1]);
-      out[written++] = static_cast<std::uint8_t>(left << kCodeBits | right);
+    if (encoder.frames_waiting == ahead) {
+      int codes[kChannels];
+      for (int c = 0; c < kChannels; ++c) {
+        codes[c] = two_ahead ? encode_sample_two_ahead(waiting[c], waiting[kChannels + c], next[c],
+                                                       encoder.predictor[c], encoder.step_index[c])
+                             : encode_sample_ahead(waiting[c], next[c], encoder.search.codes,
+                                                   encoder.predictor[c], encoder.step_index[c]);
+      }
+      out[written++] = static_cast<std::uint8_t>(codes[0] << kCodeBits | codes[1]);
+      std::copy(waiting + kChannels, waiting + kChannels * ahead, waiting);
+      --encoder.frames_waiting;
     }
-    encoder.waiting[0] = next[0];
-    encoder.waiting[1] = next[1];
-    encoder.frame_waits = true;
+    std::copy(next, next + kChannels, waiting + kChannels * encoder.frames_waiting);
+    ++encoder.frames_waiting;
   }
   return written;
 }
@@ -123,7 +132,7 @@ void start_stream(ImaEncoder& encoder) {
   for (int channel = 0; channel < kChannels; ++channel) {
     encoder.predictor[channel] = 0;
     encoder.step_index[channel] = 0;
-    encoder.frame_waits = false;
+    encoder.frames_waiting = 0;
     reset_channel(encoder.channel[channel]);
   }
 }
@@ -150,6 +159,7 @@ size_t ima_encoder_feed(ImaEncoder* encoder, const int16_t* frames, size_t count
     case SearchLevel::kNearest:
       return encode_directly<encode_sample_nearest>(*encoder, frames, count, out);
     case SearchLevel::kAhead:
+    case SearchLevel::kTwoAhead:
       return encode_ahead(*encoder, frames, count, out);
     case SearchLevel::kBeam:
       break;
@@ -170,10 +180,10 @@ size_t ima_encoder_finish(ImaEncoder* encoder, uint8_t* out) {
       written = finish_channel(encoder->channel[channel], encoder->search, encoder->codes[channel]);
     }
     (void)pack(*encoder, written, out);
-  } else if (encoder->frame_waits) {
-    // The last frame has no next: its nearest codes.
-    (void)encode_directly<encode_sample_nearest>(*encoder, encoder->waiting, 1, out);
-    written = 1;
+  } else if (encoder->frames_waiting > 0) {
+    // The last frames have no next: their nearest codes.
+    written = encode_directly<encode_sample_nearest>(
+        *encoder, encoder->waiting, static_cast<std::size_t>(encoder->frames_waiting), out);
   }
   start_stream(*encoder);
   return written;

@@ -17,11 +17,11 @@ namespace {
 // Each level searches more than the one before (bench/README.md has what
 // each gains and costs).
 constexpr SearchLevel kSearchLevels[] = {
-    {SearchLevel::kRule, 1, 1, 1},   {SearchLevel::kNearest, 2, 1, 1},
-    {SearchLevel::kAhead, 2, 1, 2},  {SearchLevel::kAhead, 3, 1, 2},
-    {SearchLevel::kBeam, 3, 4, 12},  {SearchLevel::kBeam, 4, 6, 16},
-    {SearchLevel::kBeam, 4, 8, 24},  {SearchLevel::kBeam, 5, 12, 32},
-    {SearchLevel::kBeam, 5, 16, 32}, {SearchLevel::kBeam, 5, 24, 32},
+    {SearchLevel::kRule, 1, 1, 1},     {SearchLevel::kNearest, 2, 1, 1},
+    {SearchLevel::kAhead, 2, 1, 2},    {SearchLevel::kAhead, 3, 1, 2},
+    {SearchLevel::kTwoAhead, 3, 1, 3}, {SearchLevel::kBeam, 3, 4, 12},
+    {SearchLevel::kBeam, 4, 6, 16},    {SearchLevel::kBeam, 4, 8, 24},
+    {SearchLevel::kBeam, 5, 12, 32},   {SearchLevel::kBeam, 5, 24, 32},
 };
 static_assert(std::size(kSearchLevels) == IMA_ENCODER_LEVEL_MAX + 1);
 

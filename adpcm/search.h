@@ -15,12 +15,13 @@
 namespace wav2ima {
 
 // How a level chooses codes: the standard's rule, the nearest code, the
-// best of `codes` codes with the next sample's nearest code after each, or a
+// best of `codes` codes with the next sample's nearest code after each (and,
+// two ahead, the sample after that where the best two are close), or a
 // search that keeps `width` candidate streams (decoder states) each sample,
 // tries `codes` codes from each (16: every code) and decides a code `delay`
 // samples after its own.
 struct SearchLevel {
-  enum Kind { kRule, kNearest, kAhead, kBeam };
+  enum Kind { kRule, kNearest, kAhead, kTwoAhead, kBeam };
   Kind kind;
   int codes;
   int width;
