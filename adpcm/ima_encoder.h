@@ -13,11 +13,12 @@
  *
  * Level 0 writes exactly what wav2ima writes (the standard's rule for each
  * code). Level 1 takes, for each sample, the code whose reconstruction lands
- * nearest it. Levels 2 to 9 keep several candidate streams for each channel
- * and decide each code up to IMA_ENCODER_MAX_DELAY frames later, searching
- * more at each level; they cost more time, never more memory than the
- * encoder's own record. Decisions are in integers: a level gives the same
- * bytes on every machine, however the frames are split across calls. */
+ * nearest it. Levels 2 to 4 look one or two samples ahead; levels 5 to 9
+ * keep several candidate streams for each channel and decide each code up
+ * to IMA_ENCODER_MAX_DELAY frames later, searching more at each level. Each
+ * costs more time than the one before, never more memory than the encoder's
+ * own record. Decisions are in integers: a level gives the same bytes on
+ * every machine, however the frames are split across calls. */
 #ifndef WAV2IMA_ADPCM_IMA_ENCODER_H
 #define WAV2IMA_ADPCM_IMA_ENCODER_H
 
