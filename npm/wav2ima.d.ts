@@ -21,7 +21,7 @@ export interface ConvertOptions {
 
 /**
  * How hard imaenc searches for codes: 0 is wav2ima's own bytes; 1 the nearest code (4.9 dB
- * nearer the source on real recordings, in 1.7 times wav2ima's time); 3 the command's default
+ * nearer the source on real recordings, in under twice wav2ima's time); 3 the command's default
  * (5.5 dB, 10 times); 9 the best search (6.5 dB, about 450 times). Every IMA player plays each
  * level's stream.
  */
