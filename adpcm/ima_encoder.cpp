@@ -28,7 +28,7 @@ struct ImaEncoder {
   std::int32_t predictor[kChannels];
   std::int32_t step_index[kChannels];
   std::int16_t waiting[2 * kChannels];
-  int frames_waiting;
+  std::ptrdiff_t frames_waiting;
   // The searches.
   ChannelSearch channel[kChannels];
   std::uint8_t codes[kChannels][kBlockFrames + IMA_ENCODER_MAX_DELAY];
@@ -70,7 +70,7 @@ std::size_t pack(const ImaEncoder& encoder, std::size_t count, std::uint8_t* out
 std::size_t encode_ahead(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
                          std::uint8_t* out) {
   const bool two_ahead = encoder.search.kind == SearchLevel::kTwoAhead;
-  const int ahead = two_ahead ? 2 : 1;
+  const std::ptrdiff_t ahead = two_ahead ? 2 : 1;
   std::int16_t* waiting = encoder.waiting;
   std::size_t written = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -84,10 +84,10 @@ std::size_t encode_ahead(ImaEncoder& encoder, const std::int16_t* frames, std::s
                                                    encoder.predictor[c], encoder.step_index[c]);
       }
       out[written++] = static_cast<std::uint8_t>(codes[0] << kCodeBits | codes[1]);
-      std::copy(waiting + kChannels, waiting + kChannels * ahead, waiting);
+      std::copy(waiting + kChannels, waiting + std::ptrdiff_t{kChannels} * ahead, waiting);
       --encoder.frames_waiting;
     }
-    std::copy(next, next + kChannels, waiting + kChannels * encoder.frames_waiting);
+    std::copy(next, next + kChannels, waiting + std::ptrdiff_t{kChannels} * encoder.frames_waiting);
     ++encoder.frames_waiting;
   }
   return written;
