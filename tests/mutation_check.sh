@@ -59,7 +59,7 @@ mutations=(
   'adpcm/nearest.cpp@@  if (reached != clamp_sample(reached)) code = kMagnitudeMax | (code & kSignBit);@@'
   'adpcm/nearest.h@@  if (upper_cost <= best_cost) {@@  if (upper_cost < best_cost) {'
   'adpcm/search.cpp@@    if (code_of_age(node.pending_codes, oldest) != code) continue;@@'
-  'adpcm/ima_encoder.cpp@@    encoder.waiting[1] = next[1];@@    encoder.waiting[1] = next[0];'
+  'adpcm/ima_encoder.cpp@@      --encoder.frames_waiting;@@'
 )
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wav2ima-mutants-XXXXXX")
