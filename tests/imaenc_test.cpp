@@ -200,6 +200,42 @@ TEST(ImaEncoder, NearestCodeAtTheEdges) {
   }
 }
 
+// What --report and the benchmark measure, on hand-made frames: a segment
+// played exactly counts 60 dB, silence played wrong -10, and the worst
+// segment is the one furthest from its input.
+TEST(Fidelity, SegmentsHeldAndTheWorstFound) {
+  struct Row {
+    const char* name;
+    std::int16_t first_input, first_played, second_input, second_played;
+    double want_snr, want_segmental, want_worst_db;
+    std::uint64_t want_worst;
+  };
+  const Row rows[] = {
+      {"played exactly", 1000, 1000, -1000, -1000, 60.0, 60.0, 60.0, 0},
+      // 1000 played as 900 in the second segment: 10 log10(1e6 / 1e4) = 20 dB.
+      {"one segment off by a tenth", 1000, 1000, 1000, 900, 10 * std::log10(2e6 / 1e4), 40.0, 20.0,
+       1},
+      // Silence played as 1: the floor, -10 dB, for that segment.
+      {"silence played wrong", 1000, 1000, 0, 1, 10 * std::log10(1e6), 25.0, -10.0, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fidelity fidelity{};
+    for (const auto& [input, played] : {std::pair{row.first_input, row.first_played},
+                                        std::pair{row.second_input, row.second_played}}) {
+      const Samples in(2 * kSegmentFrames, input);
+      const Samples out(2 * kSegmentFrames, played);
+      add_frames(fidelity, in.data(), out.data(), kSegmentFrames);
+    }
+    close_segments(fidelity);
+    EXPECT_NEAR(snr_db(fidelity), row.want_snr, 1e-9);
+    EXPECT_NEAR(segmental_snr_db(fidelity), row.want_segmental, 1e-9);
+    EXPECT_NEAR(fidelity.worst_db, row.want_worst_db, 1e-9);
+    EXPECT_EQ(fidelity.worst_segment, row.want_worst);
+    EXPECT_EQ(fidelity.segments, 2U);
+  }
+}
+
 // The program.
 RunResult imaenc(const std::vector<std::string>& args, const TempDir& dir) {
   return run_program(IMAENC_PATH, args, dir.path);
