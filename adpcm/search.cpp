@@ -25,6 +25,13 @@ constexpr SearchLevel kSearchLevels[] = {
 };
 static_assert(std::size(kSearchLevels) == IMA_ENCODER_LEVEL_MAX + 1);
 
+// Every level fits the scratch its searches are given.
+constexpr bool level_fits(const SearchLevel& level) {
+  return level.width <= kMaxWidth && level.delay <= kMaxDelay && level.codes <= kCodes;
+}
+// Not std::ranges::all_of: WASI's libc++ 14 has none.
+static_assert(std::all_of(std::begin(kSearchLevels), std::end(kSearchLevels), level_fits));
+
 // The codes tried from one state, nearest first: the two levels around the
 // sample, the largest code (a rail, a ramp up), the outer neighbours, the
 // smallest the other way, then the rest; by the rule's magnitude below the

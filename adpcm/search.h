@@ -31,7 +31,7 @@ struct SearchLevel {
 // The level's search, for 0..IMA_ENCODER_LEVEL_MAX.
 SearchLevel search_level(int level);
 
-constexpr int kMaxWidth = 64;
+constexpr int kMaxWidth = 24;  // the widest level's
 constexpr int kMaxDelay = 32;
 static_assert(kMaxDelay <= IMA_ENCODER_MAX_DELAY);
 
