@@ -64,32 +64,64 @@ std::size_t pack(const ImaEncoder& encoder, std::size_t count, std::uint8_t* out
   return count;
 }
 
-// Each frame's codes wait for the next frame's samples.
-// Each frame's codes wait for the next frame's samples (two ahead: the next
-// two frames').
+// Decides each frame of `frames` whose next `ahead` frames are there too:
+// the first count - ahead. The state lives in locals: stores to `out` may
+// alias anything, so the record's fields would be reloaded each frame.
+template <int ahead, int tries>
+std::size_t decide_ahead(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
+                         std::uint8_t* out) {
+  constexpr auto kAhead = std::size_t{ahead};
+  if (count <= kAhead) return 0;
+  std::int32_t predictor[kChannels] = {encoder.predictor[0], encoder.predictor[1]};
+  std::int32_t step_index[kChannels] = {encoder.step_index[0], encoder.step_index[1]};
+  const std::size_t decided = count - kAhead;
+  for (std::size_t i = 0; i < decided; ++i) {
+    const std::int16_t* frame = frames + kChannels * i;
+    int codes[kChannels];
+    for (int c = 0; c < kChannels; ++c) {
+      if constexpr (ahead == 2) {
+        codes[c] = encode_sample_two_ahead(frame[c], frame[kChannels + c], frame[2 * kChannels + c],
+                                           predictor[c], step_index[c]);
+      } else {
+        codes[c] =
+            encode_sample_ahead(frame[c], frame[kChannels + c], tries, predictor[c], step_index[c]);
+      }
+    }
+    out[i] = static_cast<std::uint8_t>(codes[0] << kCodeBits | codes[1]);
+  }
+  std::copy(predictor, predictor + kChannels, encoder.predictor);
+  std::copy(step_index, step_index + kChannels, encoder.step_index);
+  return decided;
+}
+
+// Each frame's code waits for the next frame's samples (two ahead: the next
+// two frames'). The frames still waiting from the last feed are decided
+// from a copy joined with the first new ones; the rest straight from
+// `frames`, whose last `ahead` then wait.
+template <int ahead, int tries>
 std::size_t encode_ahead(ImaEncoder& encoder, const std::int16_t* frames, std::size_t count,
                          std::uint8_t* out) {
-  const bool two_ahead = encoder.search.kind == SearchLevel::kTwoAhead;
-  const std::ptrdiff_t ahead = two_ahead ? 2 : 1;
+  constexpr auto kAhead = std::size_t{ahead};
   std::int16_t* waiting = encoder.waiting;
   std::size_t written = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::int16_t* next = frames + kChannels * i;
-    if (encoder.frames_waiting == ahead) {
-      int codes[kChannels];
-      for (int c = 0; c < kChannels; ++c) {
-        codes[c] = two_ahead ? encode_sample_two_ahead(waiting[c], waiting[kChannels + c], next[c],
-                                                       encoder.predictor[c], encoder.step_index[c])
-                             : encode_sample_ahead(waiting[c], next[c], encoder.search.codes,
-                                                   encoder.predictor[c], encoder.step_index[c]);
-      }
-      out[written++] = static_cast<std::uint8_t>(codes[0] << kCodeBits | codes[1]);
-      std::copy(waiting + kChannels, waiting + std::ptrdiff_t{kChannels} * ahead, waiting);
-      --encoder.frames_waiting;
+  const auto waited = static_cast<std::size_t>(encoder.frames_waiting);
+  if (waited > 0) {
+    std::int16_t joined[2 * kAhead * kChannels];
+    const std::size_t taken = std::min(count, kAhead);
+    std::copy(waiting, waiting + kChannels * waited, joined);
+    std::copy(frames, frames + kChannels * taken, joined + kChannels * waited);
+    written = decide_ahead<ahead, tries>(encoder, joined, waited + taken, out);
+    if (count < kAhead) {
+      const std::size_t left = waited + taken - written;
+      std::copy(joined + kChannels * written, joined + kChannels * (written + left), waiting);
+      encoder.frames_waiting = static_cast<std::ptrdiff_t>(left);
+      return written;
     }
-    std::copy(next, next + kChannels, waiting + std::ptrdiff_t{kChannels} * encoder.frames_waiting);
-    ++encoder.frames_waiting;
   }
+  written += decide_ahead<ahead, tries>(encoder, frames, count, out + written);
+  const std::size_t kept = std::min(count, kAhead);
+  std::copy(frames + kChannels * (count - kept), frames + kChannels * count, waiting);
+  encoder.frames_waiting = static_cast<std::ptrdiff_t>(kept);
   return written;
 }
 
@@ -159,8 +191,10 @@ size_t ima_encoder_feed(ImaEncoder* encoder, const int16_t* frames, size_t count
     case SearchLevel::kNearest:
       return encode_directly<encode_sample_nearest>(*encoder, frames, count, out);
     case SearchLevel::kAhead:
+      return encoder->search.codes > 2 ? encode_ahead<1, 3>(*encoder, frames, count, out)
+                                       : encode_ahead<1, 2>(*encoder, frames, count, out);
     case SearchLevel::kTwoAhead:
-      return encode_ahead(*encoder, frames, count, out);
+      return encode_ahead<2, 3>(*encoder, frames, count, out);
     case SearchLevel::kBeam:
       break;
   }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 
@@ -121,15 +122,19 @@ inline int encode_sample_ahead(std::int32_t sample, std::int32_t next_sample, in
     const std::int32_t reached = predictor + steps[code].delta;
     return reached != clamp_sample(reached) ? largest : code;
   };
+  // Every cost is counted and the best chosen without a branch: which code
+  // wins follows the signal, unpredictably.
   int best_code = railed(below | sign);
   std::int64_t best_cost = cost_of(best_code);
   const int upper = railed(std::min(below + 1, kMagnitudeMax) | sign);
   const std::int64_t upper_cost = cost_of(upper);
-  if (upper_cost <= best_cost) {
-    best_code = upper;
-    best_cost = upper_cost;
+  const bool upper_wins = upper_cost <= best_cost;
+  best_code = upper_wins ? upper : best_code;
+  best_cost = upper_wins ? upper_cost : best_cost;
+  if (tries > 2) {
+    const std::int64_t largest_cost = cost_of(largest);
+    best_code = largest_cost <= best_cost ? largest : best_code;
   }
-  if (tries > 2 && upper != largest && cost_of(largest) <= best_cost) best_code = largest;
   return apply_code_step(steps[best_code], predictor, step_index);
 }
 
@@ -168,22 +173,22 @@ inline int encode_sample_two_ahead(std::int32_t sample, std::int32_t next_sample
   };
   const int codes[] = {railed(below | sign), railed(std::min(below + 1, kMagnitudeMax) | sign),
                        largest};
-  const std::int64_t costs[] = {cost_of(codes[0]), cost_of(codes[1]), cost_of(codes[2])};
-  // The best (of equals the larger code, as encode_sample_ahead) and the
-  // runner-up among the other codes.
-  int best = 0;
-  int second = -1;
-  for (int i = 1; i < 3; ++i) {
-    if (codes[i] == codes[best] || (second >= 0 && codes[i] == codes[second])) continue;
-    if (costs[i] <= costs[best]) {
-      second = best;
-      best = i;
-    } else if (second < 0 || costs[i] < costs[second]) {
-      second = i;
-    }
-  }
+  // A code that repeats an earlier one counts as absent: it costs the most.
+  constexpr std::int64_t kAbsent = INT64_MAX;
+  const std::int64_t costs[] = {
+      cost_of(codes[0]), codes[1] == codes[0] ? kAbsent : cost_of(codes[1]),
+      codes[2] == codes[1] || codes[2] == codes[0] ? kAbsent : cost_of(codes[2])};
+  // The best (of equals the later, larger code, as encode_sample_ahead) and
+  // the runner-up, chosen without a branch: which wins follows the signal.
+  const bool one_beats_zero = costs[1] <= costs[0];
+  const int leader = one_beats_zero ? 1 : 0;
+  const int trailer = one_beats_zero ? 0 : 1;
+  const bool two_beats_leader = costs[2] <= costs[leader];
+  const int best = two_beats_leader ? 2 : leader;
+  const int second = two_beats_leader ? leader : (costs[2] < costs[trailer] ? 2 : trailer);
   int chosen = codes[best];
-  if (second >= 0 && (costs[second] - costs[best]) * 16 <= costs[best] * kCloseSixteenths &&
+  if (costs[second] != kAbsent &&
+      (costs[second] - costs[best]) * 16 <= costs[best] * kCloseSixteenths &&
       deeper_cost_of(codes[second]) < deeper_cost_of(codes[best])) {
     chosen = codes[second];
   }
