@@ -27,8 +27,28 @@
 #ifndef WAV2IMA_PLAYER_IMA_PLAYER_H
 #define WAV2IMA_PLAYER_IMA_PLAYER_H
 
+#if !defined(__cplusplus) && (!defined(__STDC_VERSION__) || __STDC_VERSION__ < 199901L)
+#error "ima_player.h needs C99 or later (or C++): build with -std=c99, gnu99 or newer"
+#endif
+
+/* The project's version; its build reads it from here. */
+#define IMA_PLAYER_VERSION_MAJOR 1
+#define IMA_PLAYER_VERSION_MINOR 0
+#define IMA_PLAYER_VERSION_PATCH 0
+
 #include <stddef.h>
 #include <stdint.h>
+
+#if defined(__AVR__)
+#include <avr/pgmspace.h>
+#endif
+
+/* C++ warns of C's casts (-Wold-style-cast). */
+#if defined(__cplusplus)
+#define IMA_PLAYER_CAST(type, value) static_cast<type>(value)
+#else
+#define IMA_PLAYER_CAST(type, value) ((type)(value))
+#endif
 
 /* Inlined where the compiler allows, even at -Os: a channel's state then
    stays in registers. */
@@ -38,22 +58,28 @@
 #define IMA_PLAYER_INLINE static inline
 #endif
 
-/* C++17 keeps one copy of the table in a program and can build other
-   tables from the steps at compile time; C keeps a copy per file that reads
-   it. AVR's GNU C reads it from flash, where it costs no RAM. */
-#if defined(__cplusplus) && __cplusplus >= 201703L
+/* On AVR the table stays in flash, where it costs no RAM, and is read
+   with lpm, in C and C++ alike. C++17 keeps one copy of the table in a
+   program and can build other tables from the steps at compile time; C
+   keeps a copy per file that reads it. */
+#if defined(__AVR__)
+#define IMA_PLAYER_TABLE static const PROGMEM
+#define IMA_PLAYER_RULE IMA_PLAYER_INLINE
+#define IMA_PLAYER_STEP(index) pgm_read_word(&ima_player_steps[index])
+#elif defined(__cplusplus) && __cplusplus >= 201703L
 #define IMA_PLAYER_TABLE inline constexpr
 #define IMA_PLAYER_RULE constexpr
-#elif defined(__AVR__) && defined(__FLASH) && !defined(__STRICT_ANSI__) && !defined(__cplusplus)
-#define IMA_PLAYER_TABLE static const __flash
-#define IMA_PLAYER_RULE IMA_PLAYER_INLINE
+#define IMA_PLAYER_STEP(index) ima_player_steps[index]
 #else
 #define IMA_PLAYER_TABLE static const
 #define IMA_PLAYER_RULE IMA_PLAYER_INLINE
+#define IMA_PLAYER_STEP(index) ima_player_steps[index]
 #endif
 
-/* Set by ima_player_reset and kept by ima_player_decode alone: a step index
-   past 88 would read past the table. */
+/* A stream's decoder state. Every stream starts from ima_player_reset; a copy
+   of the record taken between calls is the state there, so restoring it
+   (plain assignment) plays on from that frame: a loop or a seek. A step
+   index past 88, from a record never reset or overwritten, plays as 88. */
 typedef struct ImaPlayer {
   int16_t predictor[2];  /* [0] left, [1] right: the last sample played */
   uint8_t step_index[2]; /* 0..88 */
@@ -81,29 +107,69 @@ IMA_PLAYER_RULE uint16_t ima_player_move(uint16_t step, unsigned code) {
   if (code & 4u) product += (uint32_t)step << 3;
   if (code & 2u) product += (uint32_t)step << 2;
   if (code & 1u) product += (uint32_t)step << 1;
-  return (uint16_t)(product >> 3);
+  return IMA_PLAYER_CAST(uint16_t, product >> 3);
+}
+
+/* The same move in 16-bit arithmetic, for processors without a 32-bit add
+   (AVR): with step = 8q + r, (2m + 1) * step / 8 is (2m + 1) * q plus
+   (2m + 1) * r / 8, the first below 2^16, the second below 2^8. */
+IMA_PLAYER_RULE uint16_t ima_player_move_narrow(uint16_t step, uint8_t code) {
+  const uint8_t odd = IMA_PLAYER_CAST(uint8_t, (code & 7u) << 1 | 1u);
+  const uint8_t fraction = IMA_PLAYER_CAST(uint8_t, IMA_PLAYER_CAST(uint8_t, step & 7u) * odd);
+  /* fraction / 8 as the high byte of fraction * 32: one multiply, where
+     avr-gcc's C++ shifts a widened byte bit by bit. */
+  const uint8_t eighths = IMA_PLAYER_CAST(uint8_t, IMA_PLAYER_CAST(uint16_t, fraction * 32u) >> 8);
+  return IMA_PLAYER_CAST(uint16_t, (step >> 3) * odd + eighths);
 }
 
 /* The step index after `code` at `step_index`, kept within 0..88. The
    standard's moves for magnitudes 0..7 are -1, -1, -1, -1, 2, 4, 6, 8:
    down one below 4, else twice the magnitude less 3 up. */
 IMA_PLAYER_RULE uint8_t ima_player_next_step_index(uint8_t step_index, unsigned code) {
-  const int magnitude = (int)(code & 7u);
+  const int magnitude = IMA_PLAYER_CAST(int, code & 7u);
   const int next = magnitude < 4 ? step_index - 1 : step_index + 2 * (magnitude - 3);
-  return (uint8_t)(next < 0 ? 0 : next > 88 ? 88 : next);
+  return IMA_PLAYER_CAST(uint8_t, next < 0 ? 0 : next > 88 ? 88 : next);
 }
 
 /* Applies one code to one channel: returns the new predictor, sets the step
    index. */
-IMA_PLAYER_INLINE int16_t ima_player_apply(int16_t predictor, uint8_t* step_index, unsigned code) {
-  const uint16_t move = ima_player_move(ima_player_steps[*step_index], code);
+#if defined(__AVR__)
+/* In 8 and 16 bits: the predictor offset by 32768 runs 0..65535, where a
+   move that would pass a clamp is seen before it is made. */
+IMA_PLAYER_INLINE int16_t ima_player_apply(int16_t predictor, uint8_t* step_index, uint8_t code) {
+  const uint8_t magnitude = code & 7u;
+  const uint16_t move = ima_player_move_narrow(IMA_PLAYER_STEP(*step_index), code);
+  uint16_t offset = IMA_PLAYER_CAST(uint16_t, predictor) ^ 0x8000u;
+  uint8_t next_index = *step_index;
+  if (code & 8u) {
+    offset = offset > move ? IMA_PLAYER_CAST(uint16_t, offset - move) : 0u;
+  } else {
+    offset = IMA_PLAYER_CAST(uint16_t, 0xFFFFu - offset) > move
+                 ? IMA_PLAYER_CAST(uint16_t, offset + move)
+                 : 0xFFFFu;
+  }
+  if (magnitude < 4) {
+    if (next_index != 0) --next_index;
+  } else {
+    next_index = IMA_PLAYER_CAST(uint8_t, next_index + 2 * magnitude - 6);
+    if (next_index > 88) next_index = 88;
+  }
+  *step_index = next_index;
+  /* avr-gcc keeps the low 16 bits. */
+  return IMA_PLAYER_CAST(int16_t, offset ^ 0x8000u);
+}
+#else
+IMA_PLAYER_INLINE int16_t ima_player_apply(int16_t predictor, uint8_t* step_index, uint8_t code) {
+  const uint16_t move = ima_player_move(IMA_PLAYER_STEP(*step_index), code);
   /* 32 bits: a move reaches 61438, beyond 16-bit int. */
-  int32_t next = (code & 8u) ? (int32_t)predictor - move : (int32_t)predictor + move;
+  int32_t next = (code & 8u) ? IMA_PLAYER_CAST(int32_t, predictor) - move
+                             : IMA_PLAYER_CAST(int32_t, predictor) + move;
   if (next > 32767) next = 32767;
   if (next < -32768) next = -32768;
   *step_index = ima_player_next_step_index(*step_index, code);
-  return (int16_t)next;
+  return IMA_PLAYER_CAST(int16_t, next);
 }
+#endif
 
 /* Sets both channels to predictor 0 and step index 0: the start of a stream. */
 static inline void ima_player_reset(ImaPlayer* player) {
@@ -113,27 +179,97 @@ static inline void ima_player_reset(ImaPlayer* player) {
   player->step_index[1] = 0;
 }
 
+/* A call's working state: locals, not the record, because a store into the
+   frames, int16_t too, could change the record as far as the compiler
+   knows. Loading brings a step index into range. */
+typedef struct ImaPlayerRun {
+  int16_t left;
+  int16_t right;
+  uint8_t left_index;
+  uint8_t right_index;
+} ImaPlayerRun;
+
+IMA_PLAYER_INLINE ImaPlayerRun ima_player_load(const ImaPlayer* player) {
+  ImaPlayerRun run;
+  run.left = player->predictor[0];
+  run.right = player->predictor[1];
+  run.left_index = player->step_index[0] > 88 ? 88 : player->step_index[0];
+  run.right_index = player->step_index[1] > 88 ? 88 : player->step_index[1];
+  return run;
+}
+
+IMA_PLAYER_INLINE void ima_player_store(ImaPlayer* player, const ImaPlayerRun* run) {
+  player->predictor[0] = run->left;
+  player->predictor[1] = run->right;
+  player->step_index[0] = run->left_index;
+  player->step_index[1] = run->right_index;
+}
+
+IMA_PLAYER_INLINE void ima_player_frame(ImaPlayerRun* run, uint8_t byte) {
+#if defined(__AVR__)
+  const uint8_t left_code = __builtin_avr_swap(byte) & 15u; /* one instruction */
+#else
+  const uint8_t left_code = IMA_PLAYER_CAST(uint8_t, byte >> 4);
+#endif
+  run->left = ima_player_apply(run->left, &run->left_index, left_code);
+  run->right = ima_player_apply(run->right, &run->right_index, byte & 15u);
+}
+
 /* Decodes `count` stream bytes into `count` stereo frames: frames[2k] left,
    frames[2k + 1] right, continuing the state across calls. */
 static inline void ima_player_decode(ImaPlayer* player, const uint8_t* stream, size_t count,
                                      int16_t* frames) {
-  /* Locals, not the record: a store into the frames, int16_t too, could
-     change the record as far as the compiler knows. */
-  int16_t left = player->predictor[0];
-  int16_t right = player->predictor[1];
-  uint8_t left_index = player->step_index[0];
-  uint8_t right_index = player->step_index[1];
+  ImaPlayerRun run = ima_player_load(player);
   size_t i;
   for (i = 0; i < count; ++i) {
-    left = ima_player_apply(left, &left_index, (unsigned)(stream[i] >> 4));
-    right = ima_player_apply(right, &right_index, stream[i] & 15u);
-    frames[2 * i] = left;
-    frames[2 * i + 1] = right;
+    ima_player_frame(&run, stream[i]);
+    frames[2 * i] = run.left;
+    frames[2 * i + 1] = run.right;
   }
-  player->predictor[0] = left;
-  player->predictor[1] = right;
-  player->step_index[0] = left_index;
-  player->step_index[1] = right_index;
+  ima_player_store(player, &run);
 }
+
+/* Advances the state over `count` stream bytes as ima_player_decode would,
+   writing no sample: to enter a stream part way, from its start or from a
+   state saved earlier. */
+static inline void ima_player_skip(ImaPlayer* player, const uint8_t* stream, size_t count) {
+  ImaPlayerRun run = ima_player_load(player);
+  size_t i;
+  for (i = 0; i < count; ++i)
+    ima_player_frame(&run, stream[i]);
+  ima_player_store(player, &run);
+}
+
+#if defined(__AVR__)
+/* ima_player_decode for a stream in program memory below 64 KiB (PROGMEM,
+   __flash), as avr-libc's own _P functions. */
+static inline void ima_player_decode_P(ImaPlayer* player, const uint8_t* stream, size_t count,
+                                       int16_t* frames) {
+  ImaPlayerRun run = ima_player_load(player);
+  size_t i;
+  for (i = 0; i < count; ++i) {
+    ima_player_frame(&run, pgm_read_byte(stream + i));
+    frames[2 * i] = run.left;
+    frames[2 * i + 1] = run.right;
+  }
+  ima_player_store(player, &run);
+}
+
+#if defined(__AVR_HAVE_ELPM__)
+/* ima_player_decode for a stream anywhere in flash, at a 32-bit byte
+   address (pgm_get_far_address), as avr-libc's own _PF functions. */
+static inline void ima_player_decode_PF(ImaPlayer* player, uint_farptr_t stream, size_t count,
+                                        int16_t* frames) {
+  ImaPlayerRun run = ima_player_load(player);
+  size_t i;
+  for (i = 0; i < count; ++i) {
+    ima_player_frame(&run, pgm_read_byte_far(stream + i));
+    frames[2 * i] = run.left;
+    frames[2 * i + 1] = run.right;
+  }
+  ima_player_store(player, &run);
+}
+#endif
+#endif
 
 #endif /* WAV2IMA_PLAYER_IMA_PLAYER_H */

@@ -60,12 +60,16 @@ TEST(StepTable, RisesStrictlyFromSevenTo32767AndMovesByTheRule) {
   EXPECT_EQ(kStepTable[kStepIndexMax], 32767);
   for (int i = 1; i <= kStepIndexMax; ++i)
     EXPECT_LT(kStepTable[i - 1], kStepTable[i]) << i;
-  // The player's move, made of shifts and adds, is the rule's one
-  // multiplication and division at every step and magnitude.
+  // The player's moves, made of shifts and adds and of byte products in 16
+  // bits (the small boards'), are the rule's one multiplication and
+  // division at every step and magnitude.
   for (int i = 0; i <= kStepIndexMax; ++i) {
-    for (unsigned magnitude = 0; magnitude <= kMagnitudeBits; ++magnitude)
-      EXPECT_EQ(ima_player_move(kStepTable[i], magnitude), (2 * magnitude + 1) * kStepTable[i] / 8)
+    for (unsigned magnitude = 0; magnitude <= kMagnitudeBits; ++magnitude) {
+      const unsigned want = (2 * magnitude + 1) * kStepTable[i] / 8;
+      EXPECT_EQ(ima_player_move(kStepTable[i], magnitude), want) << i << " " << magnitude;
+      EXPECT_EQ(ima_player_move_narrow(kStepTable[i], static_cast<std::uint8_t>(magnitude)), want)
           << i << " " << magnitude;
+    }
   }
 }
 
