@@ -29,7 +29,7 @@
 
 #if !defined(__cplusplus) && (!defined(__STDC_VERSION__) || __STDC_VERSION__ < 199901L)
 #error "ima_player.h needs C99 or later (or C++): build with -std=c99, gnu99 or newer"
-#endif
+#else
 
 /* The project's version; its build reads it from here. */
 #define IMA_PLAYER_VERSION_MAJOR 1
@@ -104,9 +104,9 @@ IMA_PLAYER_TABLE uint16_t ima_player_steps[89] = {
    stays below 2^19, so 32 bits hold it where int has 16. */
 IMA_PLAYER_RULE uint16_t ima_player_move(uint16_t step, unsigned code) {
   uint32_t product = step;
-  if (code & 4u) product += (uint32_t)step << 3;
-  if (code & 2u) product += (uint32_t)step << 2;
-  if (code & 1u) product += (uint32_t)step << 1;
+  if (code & 4u) product += IMA_PLAYER_CAST(uint32_t, step) << 3;
+  if (code & 2u) product += IMA_PLAYER_CAST(uint32_t, step) << 2;
+  if (code & 1u) product += IMA_PLAYER_CAST(uint32_t, step) << 1;
   return IMA_PLAYER_CAST(uint16_t, product >> 3);
 }
 
@@ -272,4 +272,5 @@ static inline void ima_player_decode_PF(ImaPlayer* player, uint_farptr_t stream,
 #endif
 #endif
 
+#endif /* C99 or C++ */
 #endif /* WAV2IMA_PLAYER_IMA_PLAYER_H */

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
 #include "adpcm/tables.h"
 #include "platform/stream_io.h"
 #include "tests/test_files.h"
@@ -69,6 +74,44 @@ TEST(StepTable, RisesStrictlyFromSevenTo32767AndMovesByTheRule) {
       EXPECT_EQ(ima_player_move(kStepTable[i], magnitude), want) << i << " " << magnitude;
       EXPECT_EQ(ima_player_move_narrow(kStepTable[i], static_cast<std::uint8_t>(magnitude)), want)
           << i << " " << magnitude;
+    }
+  }
+}
+
+// Any bytes in a player's record: each field set to every byte value, the
+// rest as at a stream's start. A step index past the table plays as its last
+// entry (the sanitizers catch a read past it); skipping then decoding plays
+// what decoding all of it plays, and a saved record plays on the same.
+TEST(PlayerState, AnyBytesPlayInBoundsAndSkipMatchesDecode) {
+  std::uint8_t stream[48];
+  for (std::size_t i = 0; i < sizeof stream; ++i)
+    stream[i] = static_cast<std::uint8_t>(i * 0x35 + 7);  // every nibble, both signs
+  const auto decode = [&](ImaPlayer player, std::size_t skipped) {
+    std::vector<std::int16_t> frames(2 * sizeof stream);
+    ima_player_skip(&player, stream, skipped);
+    ima_player_decode(&player, stream + skipped, sizeof stream - skipped, frames.data() + 2 * skipped);
+    return std::pair{frames, player};
+  };
+  const auto after_skip = [](std::vector<std::int16_t> frames) {
+    std::fill(frames.begin(), frames.begin() + 2 * 20, std::int16_t{0});
+    return frames;
+  };
+  static_assert(sizeof(ImaPlayer) == 6);
+  for (std::size_t field = 0; field < sizeof(ImaPlayer); ++field) {
+    for (int value = 0; value < 256; ++value) {
+      SCOPED_TRACE(testing::Message() << "byte " << field << " = " << value);
+      ImaPlayer player;
+      ima_player_reset(&player);
+      std::memcpy(reinterpret_cast<std::uint8_t*>(&player) + field, &value, 1);
+      ImaPlayer in_range = player;
+      for (std::uint8_t& index : in_range.step_index)
+        index = std::min<std::uint8_t>(index, kStepIndexMax);
+      const auto [played, after] = decode(player, 0);
+      EXPECT_EQ(played, decode(in_range, 0).first);
+      const auto [skipped, skipped_after] = decode(player, 20);
+      EXPECT_EQ(skipped, after_skip(played));
+      EXPECT_EQ(std::memcmp(&skipped_after, &after, sizeof after), 0);
+      EXPECT_LE(after.step_index[0], kStepIndexMax);
     }
   }
 }
