@@ -15,12 +15,13 @@
  *   runs on across the whole stream.
  *
  * State: ImaPlayer, 6 bytes (two 16-bit predictors, two 8-bit step indices).
- * Table: 178 bytes, in flash on AVR when built as GNU C.
+ * Table: 178 bytes, in flash on AVR (C and C++).
  * Cost: a frame is two table loads and, a channel, three conditional adds,
  * a sign, two clamps and the step index's move: 108 instructions on a
- * Cortex-M0 at -Os, where the decoder and its table take 518 bytes; 3.7 to
- * 12.7 ns on a 2.1 GHz x86-64 core, by how unpredictable the codes are
- * (docs/player.md and bench/README.md have the commands).
+ * Cortex-M0 at -Os, where the decoder and its table take 526 bytes; at most
+ * 231 cycles on an ATmega328p (one-frame calls); 3.7 to 12.7 ns on a 2.1 GHz
+ * x86-64 core, by how unpredictable the codes are (docs/player.md and
+ * bench/README.md have the commands).
  *
  * A sample is exactly what ima2wav writes for the same stream, however the
  * stream is split across calls. */
