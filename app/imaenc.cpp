@@ -11,6 +11,7 @@
 #include "app/conversion.h"
 #include "app/driver.h"
 #include "platform/stream_io.h"
+#include "platform/files.h"
 #include "player/ima_player.h"
 #include "wave/chunk_walk.h"
 #include "wave/wave_summary.h"
@@ -21,11 +22,13 @@ namespace {
 
 constexpr int kDefaultLevel = 3;
 constexpr int kExitUsage = 2;
-constexpr char kUsage[] = "usage: imaenc [-0 ... -9] [--report] IN.wav OUT\n";
+constexpr char kUsage[] = "usage: imaenc [-0 ... -9] [--report] [--c-array NAME] IN.wav OUT\n";
 
 struct Options {
   int level = kDefaultLevel;
   bool report = false;
+  // Set: OUT is the stream as C source, an array of this name.
+  const char* c_array = nullptr;
   const char* input = nullptr;
   const char* output = nullptr;
 };
@@ -135,9 +138,75 @@ ChunkEnd take_data(void* context, std::FILE* input, DataBody body) {
   return end;
 }
 
+// The name without the folders before it.
+const char* base_name(const char* path) {
+  const char* base = path;
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (*at == '/' || *at == '\\') base = at + 1;
+  }
+  return base;
+}
+
+// The stream in `codes` (read from its start) as a header a firmware build
+// includes unedited: in flash on AVR, whose arrays hold at most 32767 bytes.
+int write_c_array(const Options& options, std::FILE* codes, std::FILE* output) {
+  const std::int64_t frames = tell_stream(codes);
+  if (frames < 0 || seek_stream(codes, 0, SEEK_SET) != 0) return -1;
+  const char* name = options.c_array;
+  const auto count = static_cast<unsigned long long>(frames);
+  std::fprintf(output, "/* %s: %s by imaenc -%d. */\n", name, base_name(options.input),
+               options.level);
+  std::fprintf(output,
+               "#include <stdint.h>\n#define %s_FRAMES %lluUL\n"
+               "#if defined(__AVR__)\n#include <avr/pgmspace.h>\n"
+               "#if %s_FRAMES > 32767\n"
+               "#error \"%s: %llu bytes, more than an AVR array holds (32767)\"\n#endif\n"
+               "static const uint8_t %s[%llu] PROGMEM = {\n#else\n"
+               "static const uint8_t %s[%llu] = {\n#endif\n",
+               name, count, name, name, count, name, count > 0 ? count : 1, name,
+               count > 0 ? count : 1);
+  if (count == 0) std::fputs("0", output);  // C has no empty array
+  unsigned char block[4096];
+  std::size_t got = 0;
+  std::uint64_t written = 0;
+  while ((got = std::fread(block, 1, sizeof block, codes)) > 0) {
+    for (std::size_t i = 0; i < got; ++i, ++written)
+      std::fprintf(output, "%s0x%02x,",
+                   written == 0        ? ""
+                   : written % 16 == 0 ? "\n"
+                                       : " ",
+                   block[i]);
+  }
+  std::fputs("\n};\n", output);
+  return std::ferror(codes) != 0 || std::ferror(output) != 0 ? -1 : 0;
+}
+
+int convert_stream(Encoding& encoding, std::FILE* output, std::FILE* input,
+                   const OutputStart& start);
+
 int convert(void* context, std::FILE* output, std::FILE* input, std::int64_t /*input_length*/,
             bool /*output_appends*/, const OutputStart& start) {
   auto& encoding = *static_cast<Encoding*>(context);
+  if (encoding.options->c_array == nullptr) return convert_stream(encoding, output, input, start);
+  // The stream first, then its text: the text needs the frame count.
+  std::FILE* codes = open_scratch();
+  if (codes == nullptr) {
+    encoding.error = errno;
+    encoding.failed = Encoding::kWrite;
+    return -1;
+  }
+  int converted = convert_stream(encoding, codes, input, start);
+  if (encoding.failed != Encoding::kWrite && write_c_array(*encoding.options, codes, output) != 0) {
+    encoding.error = errno;
+    encoding.failed = Encoding::kWrite;
+    converted = -1;
+  }
+  (void)std::fclose(codes);
+  return converted;
+}
+
+int convert_stream(Encoding& encoding, std::FILE* output, std::FILE* input,
+                   const OutputStart& start) {
   if (encoding.encoder == nullptr) return -1;
   const FrameCoder coder{&encoding, encode_frames};
   Walk walk{Conversion{output, &coder, start, false}, &encoding};
@@ -218,6 +287,18 @@ void report(void* context, const char*& name, const char*& words) {
   words = encoding.report;
 }
 
+// A C identifier: a letter or underscore, then letters, digits, underscores.
+bool is_c_name(const char* name) {
+  const auto is_letter = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+  };
+  if (!is_letter(name[0])) return false;
+  for (const char* at = name; *at != '\0'; ++at) {
+    if (!is_letter(*at) && !(*at >= '0' && *at <= '9')) return false;
+  }
+  return true;
+}
+
 // The options, then exactly two names. False on anything else.
 bool parse(int argc, char** argv, Options& options) {
   int names = 0;
@@ -229,6 +310,8 @@ bool parse(int argc, char** argv, Options& options) {
         options_end = true;
       } else if (std::strcmp(arg, "--report") == 0) {
         options.report = true;
+      } else if (std::strcmp(arg, "--c-array") == 0 && i + 1 < argc && is_c_name(argv[i + 1])) {
+        options.c_array = argv[++i];
       } else if (arg[1] >= '0' && arg[1] <= '9' && arg[2] == '\0') {
         options.level = arg[1] - '0';
       } else {
@@ -260,7 +343,9 @@ int run_imaenc(int argc, char** argv) {
         "codes chosen by search; every IMA player plays it as it is.\n"
         "  -0         exactly what wav2ima writes\n"
         "  -1 ... -9  search more, for sound nearer the input (default -%d)\n"
-        "  --report   after converting, how near: SNR, segmental SNR, clamped samples\n",
+        "  --report   after converting, how near: SNR, segmental SNR, clamped samples\n"
+        "  --c-array NAME  OUT is C source: the stream as an array NAME (in flash on\n"
+        "             AVR), its frame count NAME_FRAMES\n",
         kDefaultLevel);
     return 0;
   }

@@ -97,6 +97,10 @@ std::FILE* open_input(const FileName& file) {
   return input;
 }
 
+std::FILE* open_scratch() {
+  return open_scratch_stream();
+}
+
 std::FILE* open_output(const FileName& file) {
   if (file.descriptor >= 0) {
     return file.given ? stream_of_descriptor(file.descriptor, "wb") : failed(EBADF);

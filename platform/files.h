@@ -49,6 +49,10 @@ std::FILE* open_input(const FileName& file);
 // set as for open_input, when it was not given or is not open for writing.
 std::FILE* open_output(const FileName& file);
 
+// A stream for bytes the program writes and reads back, gone once closed:
+// nullptr, with errno set, where the system gives none (WASI).
+std::FILE* open_scratch();
+
 // Empties the output opened from a path when that is a regular file. Other
 // outputs (a pipe, a device, a descriptor the program was given) have
 // nothing to empty, or must keep what is already there. 0 on success, -1 on

@@ -75,6 +75,10 @@ void widen_pipe(int fd);
 // never by reading.
 bool file_system_vouches_for_length(int fd);
 
+// A stream for bytes the program writes and reads back, gone once closed:
+// null, errno set, where the system gives none.
+std::FILE* open_scratch_stream();
+
 // Where a relative name starts from, set from what the host says (nothing
 // to do where the system keeps it); false for a name the program cannot
 // reach on its own.

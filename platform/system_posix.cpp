@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <initializer_list>
 
 #include "platform/messages.h"
@@ -34,6 +35,10 @@ bool file_system_vouches_for_length(int fd) {
   (void)fd;
   return true;
 #endif
+}
+
+std::FILE* open_scratch_stream() {
+  return std::tmpfile();
 }
 
 void widen_pipe(int fd) {

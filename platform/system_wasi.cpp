@@ -3,6 +3,8 @@
 // regular file.
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/messages.h"
@@ -18,6 +20,12 @@ namespace {
 bool no_working_directory = false;
 
 }  // namespace
+
+// WASI has no folder for temporary files.
+std::FILE* open_scratch_stream() {
+  errno = ENOTSUP;
+  return nullptr;
+}
 
 bool file_system_vouches_for_length(int /*fd*/) {
   return true;

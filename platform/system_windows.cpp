@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/files.h"
@@ -113,6 +114,20 @@ std::FILE* stream_of_descriptor(int /*fd*/, const char* /*mode*/) {
 std::ptrdiff_t read_descriptor(int fd, unsigned char* into, std::size_t size) {
   const auto count = static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX));
   return _read(fd, into, count);
+}
+
+// In the user's folder for temporary files: the C runtime's tmpfile writes
+// to the drive's root, which a user may not. "T" keeps it in memory where it
+// can, "D" deletes it at close.
+std::FILE* open_scratch_stream() {
+  char folder[MAX_PATH + 1];
+  char name[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length > MAX_PATH || GetTempFileNameA(folder, "ima", 0, name) == 0) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  return std::fopen(name, "w+bTD");
 }
 
 void widen_pipe(int /*fd*/) {}

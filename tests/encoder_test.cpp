@@ -89,7 +89,8 @@ TEST(PlayerState, AnyBytesPlayInBoundsAndSkipMatchesDecode) {
   const auto decode = [&](ImaPlayer player, std::size_t skipped) {
     std::vector<std::int16_t> frames(2 * sizeof stream);
     ima_player_skip(&player, stream, skipped);
-    ima_player_decode(&player, stream + skipped, sizeof stream - skipped, frames.data() + 2 * skipped);
+    ima_player_decode(&player, stream + skipped, sizeof stream - skipped,
+                      frames.data() + 2 * skipped);
     return std::pair{frames, player};
   };
   const auto after_skip = [](std::vector<std::int16_t> frames) {

@@ -241,7 +241,7 @@ RunResult imaenc(const std::vector<std::string>& args, const TempDir& dir) {
   return run_program(IMAENC_PATH, args, dir.path);
 }
 
-const std::string kUsage = "usage: imaenc [-0 ... -9] [--report] IN.wav OUT\n";
+const std::string kUsage = "usage: imaenc [-0 ... -9] [--report] [--c-array NAME] IN.wav OUT\n";
 
 // Every row runs in a directory holding "in.wav" (the 60-byte example),
 // "mono.wav", "float48k.wav", "text.txt" (not RIFF), "cut.wav" (cut short
@@ -266,6 +266,19 @@ TEST(Imaenc, MessagesStatusAndOutput) {
       {"unknown option", {"-x", "in.wav", "out.ima"}, 2, "", kUsage, old},
       {"level past 9", {"-10", "in.wav", "out.ima"}, 2, "", kUsage, old},
       {"version", {"--version"}, 0, "imaenc " WAV2IMA_VERSION "\n", "", old},
+      {"an array named as no C name", {"--c-array", "4k", "in.wav", "out.ima"}, 2, "", kUsage, old},
+      {"an array without a name", {"in.wav", "out.ima", "--c-array"}, 2, "", kUsage, old},
+      {"the stream as C source",
+       {"-0", "--c-array", "asset_1", "in.wav", "out.ima"},
+       0,
+       "",
+       "",
+       text("/* asset_1: in.wav by imaenc -0. */\n#include <stdint.h>\n"
+            "#define asset_1_FRAMES 4UL\n#if defined(__AVR__)\n#include <avr/pgmspace.h>\n"
+            "#if asset_1_FRAMES > 32767\n"
+            "#error \"asset_1: 4 bytes, more than an AVR array holds (32767)\"\n#endif\n"
+            "static const uint8_t asset_1[4] PROGMEM = {\n#else\n"
+            "static const uint8_t asset_1[4] = {\n#endif\n0x7f, 0x7f, 0x7f, 0x7f,\n};\n")},
       {"rule, silently", {"-0", "in.wav", "out.ima"}, 0, "", "", four7F},
       {"default level", {"in.wav", "out.ima"}, 0, "", "", four7F},
       {"options after the names", {"in.wav", "out.ima", "-0"}, 0, "", "", four7F},

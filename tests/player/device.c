@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "player/ima_player.h"
 #include "tests/player/streams.h"
 
 /* AVR reaches flash past 64 KiB through 24-bit pointers. */
@@ -17,6 +18,7 @@
 void device_print(const char* line);
 void device_exit(void);
 
+#ifndef __AVR__
 typedef struct ExamplePosition {
   uint8_t part;
   uint16_t offset;
@@ -34,10 +36,79 @@ static size_t fill_example(void* source, uint8_t* out, size_t room) {
   }
   return n;
 }
+#endif
+
+/* The stream imaenc --c-array wrote, played from where the header puts it:
+   flash on both boards, read by the player's _P decoder on AVR. */
+#include "asset.h"
+
+enum { kLongestCall = 61 };
+
+static void print_digest(const char* name, const Digest* digest) {
+  char line[64];
+  digest_line(name, digest, line);
+  device_print(line);
+}
+
+static void play_asset(void) {
+  ImaPlayer player;
+  Digest digest;
+  int16_t frames[2 * kLongestCall];
+  uint32_t at = 0;
+  size_t call = 0;
+  ima_player_reset(&player);
+  digest_start(&digest);
+  while (at < asset_FRAMES) {
+    size_t n = call % kLongestCall + 1;
+    call = n;
+    if (n > asset_FRAMES - at) n = (size_t)(asset_FRAMES - at);
+#ifdef __AVR__
+    ima_player_decode_P(&player, asset + at, n, frames);
+#else
+    ima_player_decode(&player, asset + at, n, frames);
+#endif
+    digest_frames(&digest, frames, n);
+    at += n;
+  }
+  print_digest("asset", &digest);
+}
+
+#ifdef __AVR__
+/* The example, past 64 KiB of flash, read by the player's _PF decoder from
+   each part's far address. */
+static void play_example_far(void) {
+  ImaPlayer player;
+  Digest digest;
+  int16_t frames[2 * kLongestCall];
+  size_t call = 0;
+  uint8_t part;
+  ima_player_reset(&player);
+  digest_start(&digest);
+  for (part = 0; part < kExampleParts; ++part) {
+    const uint_farptr_t start = (uint_farptr_t)(__uint24)example_parts[part];
+    uint16_t at = 0;
+    while (at < example_part_sizes[part]) {
+      size_t n = call % kLongestCall + 1;
+      call = n;
+      if (n > (size_t)(example_part_sizes[part] - at)) n = example_part_sizes[part] - at;
+      ima_player_decode_PF(&player, start + at, n, frames);
+      digest_frames(&digest, frames, n);
+      at = (uint16_t)(at + n);
+    }
+  }
+  print_digest("example", &digest);
+}
+#endif
 
 int main(void) {
+#ifdef __AVR__
+  check_streams(NULL, NULL, device_print);
+  play_example_far();
+#else
   ExamplePosition example = {0, 0};
   check_streams(fill_example, &example, device_print);
+#endif
+  play_asset();
   device_exit();
   return 0;
 }

@@ -40,12 +40,13 @@ typedef struct Digest {
 
 void digest_start(Digest* digest);
 void digest_bytes(Digest* digest, const uint8_t* bytes, size_t count);
+void digest_frames(Digest* digest, const int16_t* frames, size_t count);
 /* "NAME FRAMES HASH\n" into `line`, which holds 64 bytes. */
 void digest_line(const char* name, const Digest* digest, char* line);
 
 /* Plays every stream with the player, the generated ones and the example
-   from `example_fill`, in calls of 1 to 61 bytes, and hands each line to
-   `print`. */
+   from `example_fill` (none when null), in calls of 1 to 61 bytes, and
+   hands each line to `print`. */
 void check_streams(StreamFill example_fill, void* example, void (*print)(const char* line));
 
 #ifdef __cplusplus
