@@ -18,7 +18,7 @@
  * Table: 178 bytes, in flash on AVR (C and C++).
  * Cost: a frame is two table loads and, a channel, three conditional adds,
  * a sign, two clamps and the step index's move: 108 instructions on a
- * Cortex-M0 at -Os, where the decoder and its table take 526 bytes; at most
+ * Cortex-M0 at -Os, where the decoder and its table take 530 bytes; at most
  * 231 cycles on an ATmega328p (one-frame calls); 3.7 to 12.7 ns on a 2.1 GHz
  * x86-64 core, by how unpredictable the codes are (docs/player.md and
  * bench/README.md have the commands).
@@ -160,7 +160,7 @@ IMA_PLAYER_INLINE int16_t ima_player_apply(int16_t predictor, uint8_t* step_inde
   return IMA_PLAYER_CAST(int16_t, offset ^ 0x8000u);
 }
 #else
-IMA_PLAYER_INLINE int16_t ima_player_apply(int16_t predictor, uint8_t* step_index, uint8_t code) {
+IMA_PLAYER_INLINE int16_t ima_player_apply(int16_t predictor, uint8_t* step_index, unsigned code) {
   const uint16_t move = ima_player_move(IMA_PLAYER_STEP(*step_index), code);
   /* 32 bits: a move reaches 61438, beyond 16-bit int. */
   int32_t next = (code & 8u) ? IMA_PLAYER_CAST(int32_t, predictor) - move
@@ -206,11 +206,14 @@ IMA_PLAYER_INLINE void ima_player_store(ImaPlayer* player, const ImaPlayerRun* r
   player->step_index[1] = run->right_index;
 }
 
-IMA_PLAYER_INLINE void ima_player_frame(ImaPlayerRun* run, uint8_t byte) {
+/* A code in a byte on AVR, in an unsigned int elsewhere, where a byte costs
+   a widening at each use. */
 #if defined(__AVR__)
+IMA_PLAYER_INLINE void ima_player_frame(ImaPlayerRun* run, uint8_t byte) {
   const uint8_t left_code = __builtin_avr_swap(byte) & 15u; /* one instruction */
 #else
-  const uint8_t left_code = IMA_PLAYER_CAST(uint8_t, byte >> 4);
+IMA_PLAYER_INLINE void ima_player_frame(ImaPlayerRun* run, unsigned byte) {
+  const unsigned left_code = byte >> 4;
 #endif
   run->left = ima_player_apply(run->left, &run->left_index, left_code);
   run->right = ima_player_apply(run->right, &run->right_index, byte & 15u);
