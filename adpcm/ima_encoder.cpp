@@ -29,6 +29,10 @@ struct ImaEncoder {
   std::int32_t step_index[kChannels];
   std::int16_t waiting[2 * kChannels];
   std::ptrdiff_t frames_waiting;
+  // What a player has of the bytes written in this stream: their count and
+  // the state after them.
+  std::uint64_t frames_written;
+  ImaPlayer written;
   // The searches.
   ChannelSearch channel[kChannels];
   std::uint8_t codes[kChannels][kBlockFrames + IMA_ENCODER_MAX_DELAY];
@@ -160,7 +164,24 @@ std::size_t search_block(ImaEncoder& encoder, const std::int16_t* frames, std::s
   return pack(encoder, left.decided, out);
 }
 
+// Follows the bytes just written: the rule, the nearest code and the look
+// ahead keep the state of what they wrote; the search's is played.
+std::size_t note_written(ImaEncoder& encoder, const std::uint8_t* out, std::size_t count) {
+  encoder.frames_written += count;
+  if (encoder.search.kind == SearchLevel::kBeam) {
+    ima_player_skip(&encoder.written, out, count);
+  } else {
+    for (int c = 0; c < kChannels; ++c) {
+      encoder.written.predictor[c] = static_cast<std::int16_t>(encoder.predictor[c]);
+      encoder.written.step_index[c] = static_cast<std::uint8_t>(encoder.step_index[c]);
+    }
+  }
+  return count;
+}
+
 void start_stream(ImaEncoder& encoder) {
+  encoder.frames_written = 0;
+  ima_player_reset(&encoder.written);
   for (int channel = 0; channel < kChannels; ++channel) {
     encoder.predictor[channel] = 0;
     encoder.step_index[channel] = 0;
@@ -169,22 +190,7 @@ void start_stream(ImaEncoder& encoder) {
   }
 }
 
-}  // namespace
-
-extern "C" {
-
-ImaEncoder* ima_encoder_new(int level) {
-  if (level < 0 || level > IMA_ENCODER_LEVEL_MAX) return nullptr;
-  // From the C library, zeroed: a C program links no C++ runtime for it.
-  static_assert(std::is_trivial_v<ImaEncoder>);
-  auto* encoder = static_cast<ImaEncoder*>(std::calloc(1, sizeof(ImaEncoder)));
-  if (encoder == nullptr) return nullptr;
-  encoder->search = search_level(level);
-  start_stream(*encoder);
-  return encoder;
-}
-
-size_t ima_encoder_feed(ImaEncoder* encoder, const int16_t* frames, size_t count, uint8_t* out) {
+std::size_t encode(ImaEncoder* encoder, const int16_t* frames, size_t count, uint8_t* out) {
   switch (encoder->search.kind) {
     case SearchLevel::kRule:
       return encode_directly<encode_sample_fast>(*encoder, frames, count, out);
@@ -207,6 +213,25 @@ size_t ima_encoder_feed(ImaEncoder* encoder, const int16_t* frames, size_t count
   return written;
 }
 
+}  // namespace
+
+extern "C" {
+
+ImaEncoder* ima_encoder_new(int level) {
+  if (level < 0 || level > IMA_ENCODER_LEVEL_MAX) return nullptr;
+  // From the C library, zeroed: a C program links no C++ runtime for it.
+  static_assert(std::is_trivial_v<ImaEncoder>);
+  auto* encoder = static_cast<ImaEncoder*>(std::calloc(1, sizeof(ImaEncoder)));
+  if (encoder == nullptr) return nullptr;
+  encoder->search = search_level(level);
+  start_stream(*encoder);
+  return encoder;
+}
+
+size_t ima_encoder_feed(ImaEncoder* encoder, const int16_t* frames, size_t count, uint8_t* out) {
+  return note_written(*encoder, out, encode(encoder, frames, count, out));
+}
+
 size_t ima_encoder_finish(ImaEncoder* encoder, uint8_t* out) {
   std::size_t written = 0;
   if (encoder->search.kind == SearchLevel::kBeam) {
@@ -221,6 +246,13 @@ size_t ima_encoder_finish(ImaEncoder* encoder, uint8_t* out) {
   }
   start_stream(*encoder);
   return written;
+}
+
+void ima_encoder_mark(const ImaEncoder* encoder, ImaPlayerMark* mark) {
+  // A stream past 2^32 frames (27 hours) is marked at its last countable one.
+  mark->frame =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(encoder->frames_written, UINT32_MAX));
+  mark->state = encoder->written;
 }
 
 void ima_encoder_free(ImaEncoder* encoder) {

@@ -49,6 +49,13 @@ size_t ima_encoder_feed(ImaEncoder* encoder, const int16_t* frames, size_t count
    The encoder then starts a new stream. */
 size_t ima_encoder_finish(ImaEncoder* encoder, uint8_t* out);
 
+/* Fills `mark` (player/ima_player.h's ImaPlayerMark) with the frames
+   written so far in this stream and the state a player reaches after
+   decoding them: a place to enter or loop the stream without decoding what
+   comes before. After ima_encoder_finish, the start of the next stream. */
+struct ImaPlayerMark;
+void ima_encoder_mark(const ImaEncoder* encoder, struct ImaPlayerMark* mark);
+
 /* Frees the encoder; NULL is accepted. */
 void ima_encoder_free(ImaEncoder* encoder);
 

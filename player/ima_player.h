@@ -244,6 +244,35 @@ static inline void ima_player_skip(ImaPlayer* player, const uint8_t* stream, siz
   ima_player_store(player, &run);
 }
 
+/* A mark: the state after the stream's first `frame` bytes, which imaenc
+   writes (--marks, --loop) so that a player enters a stream there, or loops
+   back to there, without decoding what comes before. */
+typedef struct ImaPlayerMark {
+  uint32_t frame;
+  ImaPlayer state;
+} ImaPlayerMark;
+
+/* Restores the state of the last mark at or before `frame` (marks sorted by
+   frame) and returns that mark's frame; with none, resets the state and
+   returns 0. The caller skips (ima_player_skip) from there to `frame`,
+   reading the stream from byte `frame`. */
+static inline uint32_t ima_player_seek(ImaPlayer* player, const ImaPlayerMark* marks, size_t count,
+                                       uint32_t frame) {
+  size_t i;
+  ima_player_reset(player);
+  for (i = count; i > 0; --i) {
+    if (marks[i - 1].frame <= frame) {
+      /* Field by field: a record copy may become a call to memcpy. */
+      player->predictor[0] = marks[i - 1].state.predictor[0];
+      player->predictor[1] = marks[i - 1].state.predictor[1];
+      player->step_index[0] = marks[i - 1].state.step_index[0];
+      player->step_index[1] = marks[i - 1].state.step_index[1];
+      return marks[i - 1].frame;
+    }
+  }
+  return 0;
+}
+
 #if defined(__AVR__)
 /* ima_player_decode for a stream in program memory below 64 KiB (PROGMEM,
    __flash), as avr-libc's own _P functions. */
@@ -257,6 +286,25 @@ static inline void ima_player_decode_P(ImaPlayer* player, const uint8_t* stream,
     frames[2 * i + 1] = run.right;
   }
   ima_player_store(player, &run);
+}
+
+/* ima_player_seek for marks in program memory below 64 KiB. */
+static inline uint32_t ima_player_seek_P(ImaPlayer* player, const ImaPlayerMark* marks,
+                                         size_t count, uint32_t frame) {
+  size_t i;
+  ima_player_reset(player);
+  for (i = count; i > 0; --i) {
+    const uint32_t at = pgm_read_dword(&marks[i - 1].frame);
+    if (at <= frame) {
+      const ImaPlayer* state = &marks[i - 1].state;
+      player->predictor[0] = IMA_PLAYER_CAST(int16_t, pgm_read_word(&state->predictor[0]));
+      player->predictor[1] = IMA_PLAYER_CAST(int16_t, pgm_read_word(&state->predictor[1]));
+      player->step_index[0] = pgm_read_byte(&state->step_index[0]);
+      player->step_index[1] = pgm_read_byte(&state->step_index[1]);
+      return at;
+    }
+  }
+  return 0;
 }
 
 #if defined(__AVR_HAVE_ELPM__)

@@ -37,8 +37,10 @@ Samples clipped(std::size_t frames) {
   return samples;
 }
 
-// The stream a level writes for the frames, fed in pieces of `piece` frames.
-Bytes encode(int level, const Samples& frames, std::size_t piece) {
+// The stream a level writes for the frames, fed in pieces of `piece` frames;
+// with `marks`, the encoder's mark after each piece.
+Bytes encode(int level, const Samples& frames, std::size_t piece,
+             std::vector<ImaPlayerMark>* marks = nullptr) {
   ImaEncoder* encoder = ima_encoder_new(level);
   const std::size_t count = frames.size() / 2;
   Bytes out(count + IMA_ENCODER_MAX_DELAY);
@@ -48,11 +50,41 @@ Bytes encode(int level, const Samples& frames, std::size_t piece) {
     const std::size_t got = ima_encoder_feed(encoder, frames.data() + 2 * done, n, &out[written]);
     EXPECT_LE(got, n + IMA_ENCODER_MAX_DELAY);
     written += got;
+    if (marks != nullptr) ima_encoder_mark(encoder, &marks->emplace_back());
   }
   written += ima_encoder_finish(encoder, &out[written]);
   ima_encoder_free(encoder);
   out.resize(written);
   return out;
+}
+
+// Each mark is the state after its frame's bytes, and a player that seeks
+// to it, then skips to a frame after it, plays from there what a player
+// from the first byte plays.
+void expect_marks_enter_the_stream(const Bytes& stream, const std::vector<ImaPlayerMark>& marks) {
+  ImaPlayer player;
+  ima_player_reset(&player);
+  Samples whole(2 * stream.size());
+  ima_player_decode(&player, stream.data(), stream.size(), whole.data());
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    const ImaPlayerMark& mark = marks[i];
+    ASSERT_LE(mark.frame, stream.size());
+    ImaPlayer reached;
+    ima_player_reset(&reached);
+    ima_player_skip(&reached, stream.data(), mark.frame);
+    EXPECT_EQ(std::memcmp(&reached, &mark.state, sizeof reached), 0) << "mark at " << mark.frame;
+    const std::uint32_t target =
+        mark.frame +
+        static_cast<std::uint32_t>((mark.frame * 7919U) % (stream.size() - mark.frame + 1));
+    ImaPlayer seeker;
+    const std::uint32_t from = ima_player_seek(&seeker, marks.data(), i + 1, target);
+    EXPECT_EQ(from, mark.frame);
+    ima_player_skip(&seeker, stream.data() + from, target - from);
+    Samples rest(2 * (stream.size() - target));
+    ima_player_decode(&seeker, stream.data() + target, stream.size() - target, rest.data());
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), whole.begin() + 2 * std::ptrdiff_t{target}))
+        << "seek to " << target;
+  }
 }
 
 // What a player plays of the stream, against the input: SNR and segmental SNR.
@@ -115,7 +147,9 @@ TEST(ImaEncoder, EveryLevelOnEverySignal) {
       const Bytes whole = encode(level, frames, count);
       ASSERT_EQ(whole.size(), count);
       EXPECT_EQ(encode(level, frames, 1), whole);
-      EXPECT_EQ(encode(level, frames, 101), whole);
+      std::vector<ImaPlayerMark> marks;
+      EXPECT_EQ(encode(level, frames, 101, &marks), whole);
+      expect_marks_enter_the_stream(whole, marks);
       const auto [snr, segmental] = played(whole, frames);
       EXPECT_GE(snr, rule_snr - 1e-9);
       EXPECT_GE(segmental, rule_segmental - 1e-9);

@@ -26,6 +26,8 @@ int main() {
   const ImaPlayer saved = player;
   ima_player_decode(&player, stream + 1, 2, frames);
   player = saved;
+  ImaPlayerMark mark = {1, saved};
+  if (ima_player_seek(&player, &mark, 1, 2) != 1) return 1;
   return ima_player_move_narrow(7, 3) == ima_player_move(7, 3) ? 0 : 1;
 }
 CODE

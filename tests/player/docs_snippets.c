@@ -84,6 +84,16 @@ int main(void) {
                 kLoopEnd - kLoopStart);
   play_from(bytes, kSeek, kBytes - kSeek, frames);
   expect_frames("seek", frames, want + 2 * kSeek, kBytes - kSeek);
+  {
+    ImaPlayerMark marks[4];
+    for (i = 0; i < 4; ++i) {
+      marks[i].frame = (uint32_t)(i * 256);
+      ima_player_reset(&marks[i].state);
+      ima_player_skip(&marks[i].state, bytes, marks[i].frame);
+    }
+    play_from_mark(bytes, marks, 4, kSeek, kBytes - kSeek, frames);
+    expect_frames("seek from a mark", frames, want + 2 * kSeek, kBytes - kSeek);
+  }
 #else
 #error "build with -DSNIPPET_NAME"
 #endif
