@@ -10,8 +10,9 @@
 #include "adpcm/ima_encoder.h"
 #include "app/conversion.h"
 #include "app/driver.h"
-#include "platform/stream_io.h"
+#include "app/marks.h"
 #include "platform/files.h"
+#include "platform/stream_io.h"
 #include "player/ima_player.h"
 #include "wave/chunk_walk.h"
 #include "wave/wave_summary.h"
@@ -22,13 +23,20 @@ namespace {
 
 constexpr int kDefaultLevel = 3;
 constexpr int kExitUsage = 2;
-constexpr char kUsage[] = "usage: imaenc [-0 ... -9] [--report] [--c-array NAME] IN.wav OUT\n";
+constexpr char kUsage[] =
+    "usage: imaenc [-0 ... -9] [--report] [--c-array NAME] [--marks N] [--loop START:END]\n"
+    "              [--marks-file FILE] IN.wav OUT\n";
 
 struct Options {
   int level = kDefaultLevel;
   bool report = false;
   // Set: OUT is the stream as C source, an array of this name.
   const char* c_array = nullptr;
+  // Marks: every N frames (0: none), the loop given (overriding the input's
+  // sampler chunk), where their lines go.
+  std::uint32_t marks_every = 0;
+  Loop loop{false, 0, 0};
+  const char* marks_file = nullptr;
   const char* input = nullptr;
   const char* output = nullptr;
 };
@@ -53,7 +61,23 @@ struct Encoding {
   Listener* listener;
   // Why the conversion failed.
   WalkFailure walk_failure;
-  enum Failed { kNothing, kFormat, kRead, kWrite, kCutShort } failed;
+  enum Failed {
+    kNothing,
+    kFormat,
+    kRead,
+    kWrite,
+    kCutShort,
+    kMarksWrite,
+    kLoopAfterAudio,
+    kLoopPastEnd
+  } failed;
+  // Marks, when asked for or the input has a loop: their lines wait in a
+  // scratch file until the stream is done.
+  bool marking;
+  Marker marker;
+  bool marks_failed;
+  // Frames encoded so far: a loop found after them comes too late.
+  std::uint64_t frames_fed;
   int error;
   WaveSummary format;
   Refusals refusals;
@@ -98,6 +122,9 @@ std::size_t encode_frames(void* context, const unsigned char* frames, std::size_
   for (std::size_t i = 0; i < 2 * count; ++i)
     encoding.frames[i] = sample_at(frames + 2 * i);
   const std::size_t written = ima_encoder_feed(encoding.encoder, encoding.frames, count, codes);
+  encoding.frames_fed += count;
+  if (encoding.marking && follow_stream(encoding.marker, codes, written) != 0)
+    encoding.marks_failed = true;
   if (encoding.listener != nullptr)
     listen(*encoding.listener, encoding.frames, count, codes, written);
   return written;
@@ -136,6 +163,44 @@ ChunkEnd take_data(void* context, std::FILE* input, DataBody body) {
     encoding->failed = Encoding::kCutShort;
   }
   return end;
+}
+
+// A loop as imaenc counts it: END is the frame after the chunk's last.
+Loop loop_of(const SamplerLoop& found) {
+  return Loop{found.found, found.start, std::uint64_t{found.end} + 1};
+}
+
+// A sampler chunk met in the conversion: its loop, unless --loop gave one
+// or the file was read for it before. After audio it comes too late.
+ChunkEnd take_sampler(void* context, std::FILE* input, std::uint32_t size) {
+  auto& encoding = *static_cast<Walk*>(context)->encoding;
+  SamplerLoop found{};
+  if (read_sampler_loop(input, size, found) != 0) return kChunkFailed;
+  if (!encoding.marking || !found.found || encoding.marker.loop.found) return kNextChunk;
+  if (encoding.frames_fed > 0) {
+    encoding.failed = Encoding::kLoopAfterAudio;
+    return kChunkFailed;
+  }
+  set_loop(encoding.marker, loop_of(found));
+  return kNextChunk;
+}
+
+// The chunks a scan for the loop steps over.
+ChunkEnd step_over_format(void* /*context*/, std::FILE* input, std::uint32_t size) {
+  return seek_stream(input, size, SEEK_CUR) == 0 ? kNextChunk : kChunkFailed;
+}
+
+ChunkEnd step_over_data(void* /*context*/, std::FILE* input, DataBody body) {
+  if (body.extent == DataBody::kToTheEnd) return kInputEnded;
+  return seek_stream(input, body.size, SEEK_CUR) == 0 ? kNextChunk : kChunkFailed;
+}
+
+ChunkEnd note_sampler(void* context, std::FILE* input, std::uint32_t size) {
+  SamplerLoop found{};
+  if (read_sampler_loop(input, size, found) != 0) return kChunkFailed;
+  auto& loop = *static_cast<Loop*>(context);
+  if (!loop.found) loop = loop_of(found);
+  return kNextChunk;
 }
 
 // The name without the folders before it.
@@ -181,27 +246,95 @@ int write_c_array(const Options& options, std::FILE* codes, std::FILE* output) {
   return std::ferror(codes) != 0 || std::ferror(output) != 0 ? -1 : 0;
 }
 
+// C source holds marks when asked for: --marks, or a loop.
+bool has_marks(const Options& options, const Marker& marker) {
+  return options.marks_every > 0 || marker.loop.found;
+}
+
+// The marks after the array, their count, and the loop.
+int write_c_marks(const Options& options, const Marker& marker, std::FILE* output) {
+  const char* name = options.c_array;
+  const auto count = static_cast<unsigned long long>(marker.marks);
+  std::fprintf(output,
+               "#ifndef WAV2IMA_PLAYER_IMA_PLAYER_H\n#include \"ima_player.h\"\n#endif\n"
+               "#define %s_MARKS %lluUL\n#if defined(__AVR__)\n"
+               "static const ImaPlayerMark %s_marks[%llu] PROGMEM = {\n#else\n"
+               "static const ImaPlayerMark %s_marks[%llu] = {\n#endif\n",
+               name, count, name, count, name, count);
+  if (write_marks_as_c(marker.lines, output) != 0) return -1;
+  std::fputs("};\n", output);
+  if (marker.loop.found) {
+    std::fprintf(output, "#define %s_LOOP_START %luUL\n#define %s_LOOP_END %lluUL\n", name,
+                 static_cast<unsigned long>(marker.loop.start), name,
+                 static_cast<unsigned long long>(marker.loop.end));
+  }
+  return std::ferror(output) != 0 ? -1 : 0;
+}
+
+// The mark lines, from the scratch file's start, into the file named.
+int copy_marks(const char* name, std::FILE* lines) {
+  std::FILE* file = std::fopen(name, "wb");
+  if (file == nullptr || std::fseek(lines, 0, SEEK_SET) != 0) {
+    if (file != nullptr) (void)std::fclose(file);
+    return -1;
+  }
+  char block[4096];
+  std::size_t got = 0;
+  bool failed = false;
+  while ((got = std::fread(block, 1, sizeof block, lines)) > 0)
+    failed = failed || std::fwrite(block, 1, got, file) != got;
+  failed = std::fclose(file) != 0 || failed || std::ferror(lines) != 0;
+  return failed ? -1 : 0;
+}
+
 int convert_stream(Encoding& encoding, std::FILE* output, std::FILE* input,
                    const OutputStart& start);
 
-int convert(void* context, std::FILE* output, std::FILE* input, std::int64_t /*input_length*/,
+// Marks follow the stream when asked for or when the input has a loop; a
+// regular input is read for its loop first, wherever its sampler chunk lies.
+// As C source, the stream waits in a scratch file: the text needs its count.
+int convert(void* context, std::FILE* output, std::FILE* input, std::int64_t input_length,
             bool /*output_appends*/, const OutputStart& start) {
   auto& encoding = *static_cast<Encoding*>(context);
-  if (encoding.options->c_array == nullptr) return convert_stream(encoding, output, input, start);
-  // The stream first, then its text: the text needs the frame count.
-  std::FILE* codes = open_scratch();
-  if (codes == nullptr) {
+  const Options& options = *encoding.options;
+  Loop loop = options.loop;
+  // Marks are kept where they are written: a file of them, or the C source.
+  const bool marks_asked = options.marks_file != nullptr || options.c_array != nullptr;
+  if (marks_asked && !loop.found && input_length != kLengthUnknown) {
+    (void)walk_wave(input, ChunkVisitor{&loop, step_over_format, step_over_data, note_sampler});
+  }
+  std::FILE* lines = nullptr;
+  std::FILE* codes = output;
+  if ((marks_asked && (lines = open_scratch()) == nullptr) ||
+      (options.c_array != nullptr && (codes = open_scratch()) == nullptr)) {
     encoding.error = errno;
     encoding.failed = Encoding::kWrite;
+    if (lines != nullptr) (void)std::fclose(lines);
     return -1;
   }
+  start_marks(encoding.marker, options.marks_every, loop, lines);
+  encoding.marking = marks_asked;
   int converted = convert_stream(encoding, codes, input, start);
-  if (encoding.failed != Encoding::kWrite && write_c_array(*encoding.options, codes, output) != 0) {
-    encoding.error = errno;
-    encoding.failed = Encoding::kWrite;
-    converted = -1;
+  if (encoding.failed != Encoding::kWrite) {
+    if (marks_asked && finish_marks(encoding.marker) != 0) encoding.marks_failed = true;
+    if (options.c_array != nullptr && (write_c_array(options, codes, output) != 0 ||
+                                       (has_marks(options, encoding.marker) &&
+                                        write_c_marks(options, encoding.marker, output) != 0))) {
+      encoding.error = errno;
+      encoding.failed = Encoding::kWrite;
+      converted = -1;
+    } else if (converted == 0 && !loop_fits(encoding.marker)) {
+      encoding.failed = Encoding::kLoopPastEnd;
+      converted = -1;
+    } else if (encoding.marks_failed ||
+               (options.marks_file != nullptr && copy_marks(options.marks_file, lines) != 0)) {
+      encoding.error = errno;
+      encoding.failed = Encoding::kMarksWrite;
+      converted = -1;
+    }
   }
-  (void)std::fclose(codes);
+  if (lines != nullptr) (void)std::fclose(lines);
+  if (codes != output) (void)std::fclose(codes);
   return converted;
 }
 
@@ -210,8 +343,8 @@ int convert_stream(Encoding& encoding, std::FILE* output, std::FILE* input,
   if (encoding.encoder == nullptr) return -1;
   const FrameCoder coder{&encoding, encode_frames};
   Walk walk{Conversion{output, &coder, start, false}, &encoding};
-  int walked =
-      walk_wave(input, ChunkVisitor{&walk, take_format, take_data}, &encoding.walk_failure);
+  int walked = walk_wave(input, ChunkVisitor{&walk, take_format, take_data, take_sampler},
+                         &encoding.walk_failure);
   if (walked == 0) walked = start_output(walk.conversion);
   if (walked != 0 && encoding.walk_failure == WalkFailure::kReadFailed) encoding.error = errno;
   if (encoding.failed == Encoding::kWrite) return -1;
@@ -220,6 +353,8 @@ int convert_stream(Encoding& encoding, std::FILE* output, std::FILE* input,
   unsigned char held[IMA_ENCODER_MAX_DELAY];
   const std::size_t count = ima_encoder_finish(encoding.encoder, held);
   if (encoding.listener != nullptr) listen(*encoding.listener, nullptr, 0, held, count);
+  if (encoding.marking && follow_stream(encoding.marker, held, count) != 0)
+    encoding.marks_failed = true;
   if (std::fwrite(held, 1, count, output) != count) {
     encoding.error = errno;
     encoding.failed = Encoding::kWrite;
@@ -241,6 +376,19 @@ void explain(void* context, const char*& name, const char*& reason) {
       return;
     case Encoding::kCutShort:
       reason = kCutShortWords;
+      return;
+    case Encoding::kMarksWrite:
+      name = encoding.options->marks_file != nullptr ? encoding.options->marks_file
+                                                     : encoding.options->output;
+      reason = std::strerror(encoding.error);
+      return;
+    case Encoding::kLoopAfterAudio:
+      reason =
+          "the loop (smpl chunk) comes after the audio, which cannot be read again: give "
+          "--loop START:END";
+      return;
+    case Encoding::kLoopPastEnd:
+      reason = "the loop ends past the stream's last frame";
       return;
     case Encoding::kFormat:
       reason = encoding.format.has_format && encoding.refusals.count > 0
@@ -299,6 +447,52 @@ bool is_c_name(const char* name) {
   return true;
 }
 
+// A decimal count from 0 to `most`, all of `text` up to `end` (none: to its
+// end). False on anything else.
+bool parse_count(const char* text, char end, std::uint64_t most, std::uint64_t& value) {
+  value = 0;
+  const char* at = text;
+  for (; *at >= '0' && *at <= '9'; ++at) {
+    value = value * 10 + static_cast<std::uint64_t>(*at - '0');
+    if (value > most) return false;
+  }
+  return at != text && *at == end;
+}
+
+// --marks N (N >= 1) and --loop START:END (START < END, END at most 2^32).
+bool parse_marks(const char* every, Options& options) {
+  std::uint64_t value = 0;
+  if (!parse_count(every, '\0', UINT32_MAX, value) || value == 0) return false;
+  options.marks_every = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+bool parse_loop(const char* text, Options& options) {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  if (!parse_count(text, ':', UINT32_MAX, start)) return false;
+  const char* after = std::strchr(text, ':') + 1;
+  if (!parse_count(after, '\0', std::uint64_t{UINT32_MAX} + 1, end) || end <= start) return false;
+  options.loop = Loop{true, static_cast<std::uint32_t>(start), end};
+  return true;
+}
+
+// An option that takes the next argument: true when `name` is one and
+// `value` suits it.
+bool take_valued_option(const char* name, const char* value, Options& options) {
+  if (std::strcmp(name, "--c-array") == 0 && is_c_name(value)) {
+    options.c_array = value;
+    return true;
+  }
+  if (std::strcmp(name, "--marks") == 0) return parse_marks(value, options);
+  if (std::strcmp(name, "--loop") == 0) return parse_loop(value, options);
+  if (std::strcmp(name, "--marks-file") == 0) {
+    options.marks_file = value;
+    return true;
+  }
+  return false;
+}
+
 // The options, then exactly two names. False on anything else.
 bool parse(int argc, char** argv, Options& options) {
   int names = 0;
@@ -310,8 +504,8 @@ bool parse(int argc, char** argv, Options& options) {
         options_end = true;
       } else if (std::strcmp(arg, "--report") == 0) {
         options.report = true;
-      } else if (std::strcmp(arg, "--c-array") == 0 && i + 1 < argc && is_c_name(argv[i + 1])) {
-        options.c_array = argv[++i];
+      } else if (i + 1 < argc && take_valued_option(arg, argv[i + 1], options)) {
+        ++i;
       } else if (arg[1] >= '0' && arg[1] <= '9' && arg[2] == '\0') {
         options.level = arg[1] - '0';
       } else {
@@ -345,7 +539,12 @@ int run_imaenc(int argc, char** argv) {
         "  -1 ... -9  search more, for sound nearer the input (default -%d)\n"
         "  --report   after converting, how near: SNR, segmental SNR, clamped samples\n"
         "  --c-array NAME  OUT is C source: the stream as an array NAME (in flash on\n"
-        "             AVR), its frame count NAME_FRAMES\n",
+        "             AVR), its frame count NAME_FRAMES, and the marks as NAME_marks\n"
+        "  --marks N  a mark of the decoder's state every N frames, and at frame 0\n"
+        "  --loop START:END  the loop (END exclusive; else the input's smpl chunk):\n"
+        "             a mark at START\n"
+        "  --marks-file FILE  the marks as text: FRAME LEFT_PREDICTOR LEFT_INDEX\n"
+        "             RIGHT_PREDICTOR RIGHT_INDEX a line, then \"loop START END\"\n",
         kDefaultLevel);
     return 0;
   }

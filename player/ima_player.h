@@ -288,6 +288,15 @@ static inline void ima_player_decode_P(ImaPlayer* player, const uint8_t* stream,
   ima_player_store(player, &run);
 }
 
+/* ima_player_skip for a stream in program memory below 64 KiB. */
+static inline void ima_player_skip_P(ImaPlayer* player, const uint8_t* stream, size_t count) {
+  ImaPlayerRun run = ima_player_load(player);
+  size_t i;
+  for (i = 0; i < count; ++i)
+    ima_player_frame(&run, pgm_read_byte(stream + i));
+  ima_player_store(player, &run);
+}
+
 /* ima_player_seek for marks in program memory below 64 KiB. */
 static inline uint32_t ima_player_seek_P(ImaPlayer* player, const ImaPlayerMark* marks,
                                          size_t count, uint32_t frame) {

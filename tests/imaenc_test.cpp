@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,7 @@ void expect_marks_enter_the_stream(const Bytes& stream, const std::vector<ImaPla
     ImaPlayer seeker;
     const std::uint32_t from = ima_player_seek(&seeker, marks.data(), i + 1, target);
     EXPECT_EQ(from, mark.frame);
+    EXPECT_EQ(ima_player_seek(&seeker, marks.data(), i + 1, mark.frame), mark.frame);
     ima_player_skip(&seeker, stream.data() + from, target - from);
     Samples rest(2 * (stream.size() - target));
     ima_player_decode(&seeker, stream.data() + target, stream.size() - target, rest.data());
@@ -275,7 +277,9 @@ RunResult imaenc(const std::vector<std::string>& args, const TempDir& dir) {
   return run_program(IMAENC_PATH, args, dir.path);
 }
 
-const std::string kUsage = "usage: imaenc [-0 ... -9] [--report] [--c-array NAME] IN.wav OUT\n";
+const std::string kUsage =
+    "usage: imaenc [-0 ... -9] [--report] [--c-array NAME] [--marks N] [--loop START:END]\n"
+    "              [--marks-file FILE] IN.wav OUT\n";
 
 // Every row runs in a directory holding "in.wav" (the 60-byte example),
 // "mono.wav", "float48k.wav", "text.txt" (not RIFF), "cut.wav" (cut short
@@ -313,6 +317,22 @@ TEST(Imaenc, MessagesStatusAndOutput) {
             "#error \"asset_1: 4 bytes, more than an AVR array holds (32767)\"\n#endif\n"
             "static const uint8_t asset_1[4] PROGMEM = {\n#else\n"
             "static const uint8_t asset_1[4] = {\n#endif\n0x7f, 0x7f, 0x7f, 0x7f,\n};\n")},
+      {"C source with marks and a loop",
+       {"-0", "--c-array", "a", "--marks", "2", "--loop", "1:3", "in.wav", "out.ima"},
+       0,
+       "",
+       "",
+       text("/* a: in.wav by imaenc -0. */\n#include <stdint.h>\n#define a_FRAMES 4UL\n"
+            "#if defined(__AVR__)\n#include <avr/pgmspace.h>\n#if a_FRAMES > 32767\n"
+            "#error \"a: 4 bytes, more than an AVR array holds (32767)\"\n#endif\n"
+            "static const uint8_t a[4] PROGMEM = {\n#else\nstatic const uint8_t a[4] = {\n"
+            "#endif\n0x7f, 0x7f, 0x7f, 0x7f,\n};\n"
+            "#ifndef WAV2IMA_PLAYER_IMA_PLAYER_H\n#include \"ima_player.h\"\n#endif\n"
+            "#define a_MARKS 3UL\n#if defined(__AVR__)\n"
+            "static const ImaPlayerMark a_marks[3] PROGMEM = {\n#else\n"
+            "static const ImaPlayerMark a_marks[3] = {\n#endif\n"
+            "{0UL, {{0, 0}, {0, 0}}},\n{1UL, {{13, -13}, {8, 8}}},\n{2UL, {{43, -43}, {16, 16}}},\n"
+            "};\n#define a_LOOP_START 1UL\n#define a_LOOP_END 3UL\n")},
       {"rule, silently", {"-0", "in.wav", "out.ima"}, 0, "", "", four7F},
       {"default level", {"in.wav", "out.ima"}, 0, "", "", four7F},
       {"options after the names", {"in.wav", "out.ima", "-0"}, 0, "", "", four7F},
@@ -413,3 +433,150 @@ TEST(Imaenc, PipesGiveTheFilesBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sampler chunk holding one loop, from `start` to `end`, its last frame.
+Bytes sampler(std::uint32_t start, std::uint32_t end) {
+  Bytes body(60, 0);
+  const auto put = [&](std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+      body[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  put(28, 1);
+  put(44, start);
+  put(48, end);
+  return chunk("smpl", body);
+}
+
+}  // namespace
+
+// The marks file: a mark every N frames and at the loop's start, each the
+// state a player reaches after that many bytes of what imaenc wrote, then
+// the loop; the loop from --loop, or the sampler chunk wherever it lies in
+// a file, and a refusal to guess where a pipe has it after the audio.
+TEST(Imaenc, MarksAndLoops) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    Bytes wav;
+    bool piped;
+    int want_status;
+    std::vector<std::uint32_t> want_frames;  // of the marks
+    std::string want_loop;                   // the last line, or the message
+  };
+  const Bytes fmt = chunk("fmt ", fmt16());
+  const Bytes data = chunk("data", noise_frames(5000));
+  const std::vector<std::string> marks_file = {"--marks-file", "marks.txt"};
+  const auto with = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), marks_file.begin(), marks_file.end());
+    args.insert(args.end(), {"in.wav", "out.ima"});
+    return args;
+  };
+  const Row rows[] = {
+      {"every 2000 frames",
+       with({"--marks", "2000"}),
+       riff(fmt + data),
+       false,
+       0,
+       {0, 2000, 4000},
+       ""},
+      {"no loop, no --marks: frame 0", with({"-5"}), riff(fmt + data), false, 0, {0}, ""},
+      {"an empty stream: frame 0",
+       with({"--marks", "3"}),
+       riff(fmt + chunk("data", Bytes{})),
+       false,
+       0,
+       {0},
+       ""},
+      {"a sampler chunk before the audio",
+       with({}),
+       riff(fmt + sampler(1000, 2999) + data),
+       false,
+       0,
+       {0, 1000},
+       "loop 1000 3000"},
+      {"a sampler chunk after the audio",
+       with({"--marks", "4500"}),
+       riff(fmt + data + sampler(1000, 2999)),
+       false,
+       0,
+       {0, 1000, 4500},
+       "loop 1000 3000"},
+      {"--loop over the chunk",
+       with({"-7", "--loop", "2500:4999"}),
+       riff(fmt + sampler(1000, 2999) + data),
+       false,
+       0,
+       {0, 2500},
+       "loop 2500 4999"},
+      {"a pipe, the chunk before the audio",
+       {"--marks-file", "marks.txt", "/dev/stdin", "out.ima"},
+       riff(fmt + sampler(7, 7) + data),
+       true,
+       0,
+       {0, 7},
+       "loop 7 8"},
+      {"a pipe, the chunk after the audio",
+       {"--marks-file", "marks.txt", "/dev/stdin", "out.ima"},
+       riff(fmt + data + sampler(7, 7)),
+       true,
+       1,
+       {},
+       "imaenc: /dev/stdin: the loop (smpl chunk) comes after the audio, which cannot be read "
+       "again: give --loop START:END\n"},
+      {"a loop past the end",
+       with({"--loop", "10:5001"}),
+       riff(fmt + data),
+       false,
+       1,
+       {},
+       "imaenc: in.wav: the loop ends past the stream's last frame\n"},
+      {"--marks 0", with({"--marks", "0"}), riff(fmt + data), false, 2, {}, kUsage},
+      {"--loop with its end first",
+       with({"--loop", "9:9"}),
+       riff(fmt + data),
+       false,
+       2,
+       {},
+       kUsage},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.piped && skipped_without_pipe_view()) continue;
+    TempDir dir;
+    write_file(dir / "in.wav", row.wav);
+    RunOptions options;
+    if (row.piped) options.stdin_from = "in.wav";
+    const RunResult run = run_program(IMAENC_PATH, row.args, dir.path, options);
+    EXPECT_EQ(run.status, row.want_status);
+    if (row.want_status != 0) {
+      EXPECT_EQ(run.err, row.want_loop);
+      continue;
+    }
+    const Bytes stream = read_file(dir / "out.ima");
+    const Bytes marks = read_file(dir / "marks.txt");
+    std::istringstream lines(std::string(marks.begin(), marks.end()));
+    std::vector<std::uint32_t> frames;
+    std::string line;
+    std::string last;
+    while (std::getline(lines, line)) {
+      last = line;
+      if (line.rfind("loop", 0) == 0) break;
+      std::istringstream fields(line);
+      std::uint32_t frame = 0;
+      int left = 0, left_index = 0, right = 0, right_index = 0;
+      fields >> frame >> left >> left_index >> right >> right_index;
+      ImaPlayer reached;
+      ima_player_reset(&reached);
+      ima_player_skip(&reached, stream.data(), frame);
+      EXPECT_EQ(std::vector<int>({left, left_index, right, right_index}),
+                std::vector<int>({reached.predictor[0], reached.step_index[0], reached.predictor[1],
+                                  reached.step_index[1]}))
+          << "mark at " << frame;
+      frames.push_back(frame);
+    }
+    EXPECT_EQ(frames, row.want_frames);
+    EXPECT_EQ(row.want_loop.empty() ? "" : last, row.want_loop);
+  }
+}

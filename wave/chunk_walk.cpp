@@ -1,5 +1,6 @@
 #include "wave/chunk_walk.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -90,6 +91,12 @@ DataBody data_body(std::FILE* input, std::uint32_t size, std::int64_t remaining)
   return {DataBody::kExactly, size};
 }
 
+// True for a chunk the visitor acts on; others are stepped over.
+bool is_visited(const ChunkVisitor& visitor, const unsigned char* header) {
+  return is_format_chunk(header) != 0 || is_data_chunk(header) != 0 ||
+         (visitor.sampler != nullptr && tag_is(header, kSamplerChunkId));
+}
+
 ChunkEnd handle_chunk(std::FILE* input, const ChunkVisitor& visitor, const unsigned char* header,
                       std::uint32_t size, std::int64_t remaining) {
   if (is_data_chunk(header) != 0) {
@@ -98,6 +105,9 @@ ChunkEnd handle_chunk(std::FILE* input, const ChunkVisitor& visitor, const unsig
     return visitor.data(visitor.context, input, body);
   }
   if (is_format_chunk(header) != 0) return visitor.format(visitor.context, input, size);
+  if (visitor.sampler != nullptr && tag_is(header, kSamplerChunkId)) {
+    return visitor.sampler(visitor.context, input, size);
+  }
   // untrusted size: the offset cannot overflow, as every chunk takes its
   // size from `remaining`, a 32-bit budget, so the walk never moves more than
   // a few GiB from offset 0.
@@ -147,6 +157,23 @@ int is_format_chunk(const unsigned char* header) {
 
 int is_data_chunk(const unsigned char* header) {
   return tag_is(header, kDataChunkId) ? 1 : 0;
+}
+
+int read_sampler_loop(std::FILE* input, std::uint32_t size, SamplerLoop& loop) {
+  constexpr std::uint32_t kLoopCountAt = 28;
+  constexpr std::uint32_t kFirstLoopStartAt = 44;
+  constexpr std::uint32_t kFirstLoopEnd = 60;  // the first loop's last byte, plus 1
+  unsigned char body[kFirstLoopEnd];
+  const std::uint32_t taken = std::min(size, kFirstLoopEnd);
+  loop = SamplerLoop{false, 0, 0};
+  if (!read_exactly(input, body, taken)) return -1;
+  if (taken == kFirstLoopEnd && read_le32(body + kLoopCountAt) > 0) {
+    loop.start = read_le32(body + kFirstLoopStartAt);
+    loop.end = read_le32(body + kFirstLoopStartAt + kTagSize);
+    loop.found = loop.start <= loop.end;
+  }
+  // untrusted size: at most 2^32 - 1 bytes ahead, as a skipped chunk.
+  return seek_stream(input, size - taken, SEEK_CUR) == 0 ? 0 : -1;
 }
 
 int read_riff_header(std::FILE* input, std::uint32_t& riff_size) {
@@ -218,8 +245,9 @@ WalkFailure walk_chunks(std::FILE* input, const ChunkVisitor& visitor) {
     remaining -= std::int64_t{size} + kChunkHeaderSize;
     const ChunkEnd end = handle_chunk(input, visitor, header, size, remaining);
     // A skipped chunk fails only on its seek.
-    const bool visited = is_format_chunk(header) != 0 || is_data_chunk(header) != 0;
-    if (end == kChunkFailed) return visited ? WalkFailure::kChunkFailed : WalkFailure::kReadFailed;
+    if (end == kChunkFailed) {
+      return is_visited(visitor, header) ? WalkFailure::kChunkFailed : WalkFailure::kReadFailed;
+    }
     // A data chunk has run to the end of the input.
     if (end == kInputEnded) return WalkFailure::kNone;
     pad_may_follow = size % 2 != 0;

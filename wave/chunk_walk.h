@@ -68,6 +68,9 @@ struct ChunkVisitor {
   // A data chunk: kNextChunk, kInputEnded when the body ran to the end of
   // the input (the walk then ends with success), or kChunkFailed.
   ChunkEnd (*data)(void* context, std::FILE* input, DataBody body);
+  // A sampler chunk ("smpl", where a loop is kept) of `size` body bytes,
+  // as `format`; stepped over when null.
+  ChunkEnd (*sampler)(void* context, std::FILE* input, std::uint32_t size) = nullptr;
 };
 
 // Why a walk failed, for words a person reads.
@@ -135,6 +138,23 @@ int check_format_chunk(std::FILE* input, std::uint32_t size);
 // 1 when the 8-byte chunk header's identifier is "fmt " (or "data"), else 0.
 int is_format_chunk(const unsigned char* header);
 int is_data_chunk(const unsigned char* header);
+
+// The first loop of a sampler chunk: frames from `start` to `end`, the
+// last frame played, both counted from 0.
+struct SamplerLoop {
+  bool found;
+  std::uint32_t start;
+  std::uint32_t end;
+};
+
+// Reads the first loop of a sampler chunk's body of `size` bytes and leaves
+// the input after the body: 0, with `loop.found` false when the chunk holds
+// no loop or a loop that ends before it starts; -1 on a failed read or seek.
+//
+//   offset  size  field
+//       28     4  number of loops
+//   36 + 24k      loop k: cue id, type, start, end, fraction, play count
+int read_sampler_loop(std::FILE* input, std::uint32_t size, SamplerLoop& loop);
 
 // The unsigned 32-bit number stored least significant byte first.
 std::uint32_t read_le32(const unsigned char* bytes);

@@ -16,6 +16,7 @@ inline constexpr char kRiffTag[kTagSize + 1] = "RIFF";
 inline constexpr char kWaveTag[kTagSize + 1] = "WAVE";
 inline constexpr char kFormatChunkId[kTagSize + 1] = "fmt ";
 inline constexpr char kDataChunkId[kTagSize + 1] = "data";
+inline constexpr char kSamplerChunkId[kTagSize + 1] = "smpl";
 
 constexpr int kSizeFieldSize = 4;
 constexpr int kChunkHeaderSize = kTagSize + kSizeFieldSize;
