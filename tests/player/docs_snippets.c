@@ -32,7 +32,7 @@ static void expect_frames(const char* what, const int16_t* got, const int16_t* e
 int main(void) {
   /* Exactly the stream's bytes on the heap: a read past it is caught. */
   uint8_t* bytes = malloc(kBytes);
-  int16_t* frames = calloc(2 * (kBytes + kLoopEnd), sizeof *frames);
+  int16_t* frames = calloc(2 * (kBytes + 2 * kLoopEnd), sizeof *frames);
   size_t i;
   ImaPlayer reference;
   if (bytes == NULL || frames == NULL) return 1;
@@ -93,6 +93,32 @@ int main(void) {
     }
     play_from_mark(bytes, marks, 4, kSeek, kBytes - kSeek, frames);
     expect_frames("seek from a mark", frames, want + 2 * kSeek, kBytes - kSeek);
+  }
+#elif defined(SNIPPET_marks)
+  {
+    /* A mark at frame 0 and at the loop's start; the intro and the loop, then
+       the loop twice more, in calls of 77 frames. */
+    ImaPlayerMark marks[2];
+    ImaPlayer player;
+    uint32_t at = 0;
+    size_t done;
+    marks[0].frame = 0;
+    marks[1].frame = kLoopStart;
+    ima_player_reset(&marks[0].state);
+    ima_player_reset(&marks[1].state);
+    ima_player_skip(&marks[1].state, bytes, kLoopStart);
+    ima_player_reset(&player);
+    for (done = 0; done < kLoopEnd + 2 * (kLoopEnd - kLoopStart); done += 77) {
+      const size_t n = kLoopEnd + 2 * (kLoopEnd - kLoopStart) - done < 77
+                           ? kLoopEnd + 2 * (kLoopEnd - kLoopStart) - done
+                           : 77;
+      play_looping(&player, bytes, marks, 2, kLoopStart, kLoopEnd, &at, frames + 2 * done, n);
+    }
+    expect_frames("marks: the intro and the loop", frames, want, kLoopEnd);
+    expect_frames("marks: the loop again", frames + 2 * kLoopEnd, want + 2 * kLoopStart,
+                  kLoopEnd - kLoopStart);
+    expect_frames("marks: and again", frames + 2 * (2 * kLoopEnd - kLoopStart),
+                  want + 2 * kLoopStart, kLoopEnd - kLoopStart);
   }
 #else
 #error "build with -DSNIPPET_NAME"
