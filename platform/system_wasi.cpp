@@ -3,9 +3,12 @@
 // regular file.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/messages.h"
 #include "platform/system.h"
@@ -21,10 +24,84 @@ bool no_working_directory = false;
 
 }  // namespace
 
-// WASI has no folder for temporary files.
+namespace {
+
+// WASI has no folder for temporary files: the scratch bytes stay in memory,
+// a stream over a buffer that grows as it is written.
+struct Scratch {
+  char* bytes;
+  std::size_t size;
+  std::size_t capacity;
+  std::size_t at;
+};
+
+ssize_t read_scratch(void* cookie, char* into, std::size_t count) {
+  auto& scratch = *static_cast<Scratch*>(cookie);
+  const std::size_t n = std::min(count, scratch.size - std::min(scratch.at, scratch.size));
+  std::memcpy(into, scratch.bytes + scratch.at, n);
+  scratch.at += n;
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t write_scratch(void* cookie, const char* from, std::size_t count) {
+  auto& scratch = *static_cast<Scratch*>(cookie);
+  if (count > SIZE_MAX - scratch.at) {
+    errno = EFBIG;
+    return -1;
+  }
+  const std::size_t end = scratch.at + count;
+  if (end > scratch.capacity) {
+    const std::size_t capacity = std::max(end, 2 * scratch.capacity);
+    char* grown = static_cast<char*>(std::realloc(scratch.bytes, capacity));
+    if (grown == nullptr) {
+      errno = ENOMEM;
+      return -1;
+    }
+    scratch.bytes = grown;
+    scratch.capacity = capacity;
+  }
+  if (scratch.at > scratch.size)
+    std::memset(scratch.bytes + scratch.size, 0, scratch.at - scratch.size);
+  std::memcpy(scratch.bytes + scratch.at, from, count);
+  scratch.at = end;
+  scratch.size = std::max(scratch.size, end);
+  return static_cast<ssize_t>(count);
+}
+
+int seek_scratch(void* cookie, off_t* offset, int whence) {
+  auto& scratch = *static_cast<Scratch*>(cookie);
+  const off_t base = whence == SEEK_SET   ? 0
+                     : whence == SEEK_CUR ? static_cast<off_t>(scratch.at)
+                                          : static_cast<off_t>(scratch.size);
+  if (*offset < -base) {
+    errno = EINVAL;
+    return -1;
+  }
+  scratch.at = static_cast<std::size_t>(base + *offset);
+  *offset = static_cast<off_t>(scratch.at);
+  return 0;
+}
+
+int close_scratch(void* cookie) {
+  auto* scratch = static_cast<Scratch*>(cookie);
+  std::free(scratch->bytes);
+  std::free(scratch);
+  return 0;
+}
+
+}  // namespace
+
 std::FILE* open_scratch_stream() {
-  errno = ENOTSUP;
-  return nullptr;
+  auto* scratch = static_cast<Scratch*>(std::calloc(1, sizeof(Scratch)));
+  if (scratch == nullptr) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  std::FILE* stream =
+      fopencookie(scratch, "w+b",
+                  cookie_io_functions_t{read_scratch, write_scratch, seek_scratch, close_scratch});
+  if (stream == nullptr) std::free(scratch);
+  return stream;
 }
 
 bool file_system_vouches_for_length(int /*fd*/) {
