@@ -64,6 +64,7 @@ static uint16_t timer_cost(void) {
   return since(start);
 }
 
+/* Two loops, not one with a choice: the timed span holds the call alone. */
 static uint32_t decode_ram(uint8_t per_call, uint16_t overhead) {
   uint32_t cycles = 0;
   ImaPlayer player;
