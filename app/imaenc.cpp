@@ -78,6 +78,9 @@ struct Encoding {
   bool marks_failed;
   // Frames encoded so far: a loop found after them comes too late.
   std::uint64_t frames_fed;
+  // The input was accepted and the output started: only then is there a
+  // stream to write as C source or to mark.
+  bool started;
   int error;
   WaveSummary format;
   Refusals refusals;
@@ -315,7 +318,7 @@ int convert(void* context, std::FILE* output, std::FILE* input, std::int64_t inp
   start_marks(encoding.marker, options.marks_every, loop, lines);
   encoding.marking = marks_asked;
   int converted = convert_stream(encoding, codes, input, start);
-  if (encoding.failed != Encoding::kWrite) {
+  if (encoding.started && encoding.failed != Encoding::kWrite) {
     if (marks_asked && finish_marks(encoding.marker) != 0) encoding.marks_failed = true;
     if (options.c_array != nullptr && (write_c_array(options, codes, output) != 0 ||
                                        (has_marks(options, encoding.marker) &&
@@ -346,6 +349,7 @@ int convert_stream(Encoding& encoding, std::FILE* output, std::FILE* input,
   int walked = walk_wave(input, ChunkVisitor{&walk, take_format, take_data, take_sampler},
                          &encoding.walk_failure);
   if (walked == 0) walked = start_output(walk.conversion);
+  encoding.started = walk.conversion.started;
   if (walked != 0 && encoding.walk_failure == WalkFailure::kReadFailed) encoding.error = errno;
   if (encoding.failed == Encoding::kWrite) return -1;
   // The frames the search still holds go out also when the input failed:
