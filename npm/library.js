@@ -178,13 +178,23 @@ export function library(host) {
       return;
     }
     if (message.type === 'share') {
-      job.onProgress?.(message.share);
+      report(job, message.share);
       return;
     }
     running = null;
     worker.hold(false);
     job.settle(message);
     next();
+  }
+
+  // A caller's onProgress that throws fails its own call with what it threw,
+  // never the queue behind it, and never as an uncaught exception.
+  function report(job, share) {
+    try {
+      job.onProgress?.(share);
+    } catch (error) {
+      job.failure ??= error;
+    }
   }
 
   function settle(job, message) {
@@ -203,8 +213,9 @@ export function library(host) {
         ),
       );
     } else {
-      job.onProgress?.(1);
-      job.resolve(job.output === 'blob' ? message.output : new Uint8Array(message.output));
+      report(job, 1);
+      if (job.failure) job.reject(job.failure);
+      else job.resolve(job.output === 'blob' ? message.output : new Uint8Array(message.output));
     }
   }
 

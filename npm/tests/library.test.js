@@ -158,6 +158,28 @@ test('abort stops the conversion, and the next one runs', async () => {
   assert.deepEqual(Buffer.from(await wav2ima(sweep)), stream);
 });
 
+test('an onProgress that throws rejects its own call with it; the calls behind it run', async () => {
+  const gone = new Error('gone');
+  const thrown = (error) => error === gone;
+  const atTheEnd = wav2ima(sweep, {
+    onProgress: (share) => {
+      if (share === 1) throw gone;
+    },
+  });
+  const behind = wav2ima(sweep);
+  await assert.rejects(atTheEnd, thrown);
+  assert.deepEqual(Buffer.from(await behind), stream);
+  await assert.rejects(
+    wav2ima(long, {
+      onProgress: () => {
+        throw gone;
+      },
+    }),
+    thrown,
+  );
+  assert.deepEqual(Buffer.from(await wav2ima(sweep)), stream);
+});
+
 test('the event loop stays free while a long conversion runs', async () => {
   const delay = monitorEventLoopDelay({ resolution: 1 });
   delay.enable();
