@@ -290,6 +290,31 @@ int copy_marks(const char* name, std::FILE* lines) {
   return failed ? -1 : 0;
 }
 
+// After the stream: the C source, then the loop's check, then the marks.
+int finish_outputs(Encoding& encoding, int converted, std::FILE* codes, std::FILE* output,
+                   std::FILE* lines) {
+  const Options& options = *encoding.options;
+  if (lines != nullptr && finish_marks(encoding.marker) != 0) encoding.marks_failed = true;
+  if (options.c_array != nullptr && (write_c_array(options, codes, output) != 0 ||
+                                     (has_marks(options, encoding.marker) &&
+                                      write_c_marks(options, encoding.marker, output) != 0))) {
+    encoding.error = errno;
+    encoding.failed = Encoding::kWrite;
+    return -1;
+  }
+  if (converted == 0 && !loop_fits(encoding.marker)) {
+    encoding.failed = Encoding::kLoopPastEnd;
+    return -1;
+  }
+  if (encoding.marks_failed ||
+      (options.marks_file != nullptr && copy_marks(options.marks_file, lines) != 0)) {
+    encoding.error = errno;
+    encoding.failed = Encoding::kMarksWrite;
+    return -1;
+  }
+  return converted;
+}
+
 int convert_stream(Encoding& encoding, std::FILE* output, std::FILE* input,
                    const OutputStart& start);
 
@@ -319,22 +344,7 @@ int convert(void* context, std::FILE* output, std::FILE* input, std::int64_t inp
   encoding.marking = marks_asked;
   int converted = convert_stream(encoding, codes, input, start);
   if (encoding.started && encoding.failed != Encoding::kWrite) {
-    if (marks_asked && finish_marks(encoding.marker) != 0) encoding.marks_failed = true;
-    if (options.c_array != nullptr && (write_c_array(options, codes, output) != 0 ||
-                                       (has_marks(options, encoding.marker) &&
-                                        write_c_marks(options, encoding.marker, output) != 0))) {
-      encoding.error = errno;
-      encoding.failed = Encoding::kWrite;
-      converted = -1;
-    } else if (converted == 0 && !loop_fits(encoding.marker)) {
-      encoding.failed = Encoding::kLoopPastEnd;
-      converted = -1;
-    } else if (encoding.marks_failed ||
-               (options.marks_file != nullptr && copy_marks(options.marks_file, lines) != 0)) {
-      encoding.error = errno;
-      encoding.failed = Encoding::kMarksWrite;
-      converted = -1;
-    }
+    converted = finish_outputs(encoding, converted, codes, output, lines);
   }
   if (lines != nullptr) (void)std::fclose(lines);
   if (codes != output) (void)std::fclose(codes);
