@@ -70,6 +70,29 @@ async function check(modules, source) {
   return status === 0 ? keys : null;
 }
 
+// Bytes past what one array holds fail in words that say what to ask for.
+function tooLarge(length) {
+  return new Error(
+    `the output, ${length} bytes, is more than one array holds: ask for output: 'blob'`,
+  );
+}
+
+function outputOf(length) {
+  try {
+    return new FixedOutput(length);
+  } catch (error) {
+    throw error instanceof RangeError ? tooLarge(length) : error;
+  }
+}
+
+async function oneArray(length, make) {
+  try {
+    return await make();
+  } catch (error) {
+    throw error instanceof RangeError ? tooLarge(length) : error;
+  }
+}
+
 async function convert(port, modules, { job, program, options = [], input, output }) {
   const source = sourceOf(port, job, input);
   // An array of the output's length where that is known before: ima2wav's
@@ -82,7 +105,7 @@ async function convert(port, modules, { job, program, options = [], input, outpu
   const length =
     program === 'ima2wav' ? kHeaderBytes + 4 * source.size : Number(keys?.frames ?? NaN);
   const exact = output === 'bytes' && Number.isSafeInteger(length);
-  const file = exact ? new FixedOutput(length) : new BlockOutput(kTypes[program]);
+  const file = exact ? outputOf(length) : new BlockOutput(kTypes[program]);
   let shownAt = 0;
   const reading = new SliceInput(source, (position) => {
     const step = position - shownAt;
@@ -102,7 +125,7 @@ async function convert(port, modules, { job, program, options = [], input, outpu
   if (file instanceof BlockOutput) {
     // Where the bytes were asked for, the blocks become them here, off the
     // calling thread.
-    answer.output = output === 'blob' ? file.blob() : await file.bytes();
+    answer.output = output === 'blob' ? file.blob() : await oneArray(file.size, () => file.bytes());
   } else {
     answer.output =
       file.size === file.bytes.length ? file.bytes.buffer : file.bytes.slice(0, file.size).buffer;

@@ -11,6 +11,11 @@
 //                 bytes to the worker slice by slice (node, and browser pages
 //                 that are cross-origin isolated)
 //   readsBlobs    true where the worker reads a Blob itself (browsers)
+//   inputs        what an input may be, in words, for the TypeError
+//   openFile(input) under node, for a file's path (a string or a file: URL)
+//                 or a FileHandle: {size, read(bytes, position), close()},
+//                 whose read fills `bytes` from `position` and gives the
+//                 count read; undefined elsewhere
 
 // A conversion the program refused: its message ("convert error"), its exit
 // status, and what the file says of itself in plain words (`reason`, from
@@ -29,6 +34,10 @@ const kInline = 1 << 20;
 // Bytes of a slice the calling thread copies to the worker at once.
 const kPull = 4 << 20;
 const kOutputs = ['bytes', 'blob'];
+const kWasmMagic = [0x00, 0x61, 0x73, 0x6d];
+// Bytes copied into a Blob between two turns of the event loop: a page that
+// cannot share memory with the worker copies an array so, and stays free.
+const kCopy = 8 << 20;
 
 function isDetached(buffer) {
   try {
@@ -37,6 +46,24 @@ function isDetached(buffer) {
   } catch {
     return true;
   }
+}
+
+// Where a conversion's input stood as it ran: a buffer shrunk or detached
+// under it is said as such.
+function changed(program, bytes) {
+  const how = isDetached(bytes.buffer) ? 'detached' : 'resized';
+  return new TypeError(`${program}: the input's ArrayBuffer was ${how} during the conversion`);
+}
+
+// The bytes as a Blob, copied a piece at a time, yielding between pieces;
+// a Blob of Blobs copies nothing more.
+async function blobOf(bytes) {
+  const pieces = [];
+  for (let start = 0; start < bytes.length; start += kCopy) {
+    pieces.push(new Blob([bytes.subarray(start, start + kCopy)]));
+    await new Promise((resume) => setTimeout(resume, 0));
+  }
+  return new Blob(pieces);
 }
 
 function abortError(signal) {
@@ -50,6 +77,9 @@ export function library(host) {
   let nextJob = 0;
   const queue = [];
   let running = null;
+  // Each AbortSignal's calls, under one listener: many listeners on one
+  // signal make node warn of a leak.
+  const watchers = new WeakMap();
 
   function compile(source, name) {
     if (source instanceof WebAssembly.Module) return source;
@@ -58,13 +88,31 @@ export function library(host) {
     }
     if (typeof Response !== 'undefined' && source instanceof Response) {
       if (!source.ok) throw new Error(`${name}: ${source.status} ${source.statusText}`);
-      return source.arrayBuffer().then((bytes) => WebAssembly.compile(bytes));
+      return source.arrayBuffer().then((bytes) => compileFetched(bytes, source.url || name));
     }
     if (source instanceof URL || typeof source === 'string') {
-      return host.load(source).then((bytes) => WebAssembly.compile(bytes));
+      return host.load(source).then((bytes) => compileFetched(bytes, source));
     }
     throw new TypeError(
       `usePrograms: ${name} must be a URL, a string, a Response, bytes or a WebAssembly.Module`,
+    );
+  }
+
+  // A program fetched from `from`; a server that answered with something
+  // else (a dev server's page, most often) is named, with what it sent.
+  function compileFetched(buffer, from) {
+    const bytes = new Uint8Array(ArrayBuffer.isView(buffer) ? buffer.buffer : buffer);
+    const start = ArrayBuffer.isView(buffer) ? buffer.byteOffset : 0;
+    const head = bytes.subarray(start, start + 4);
+    if (head.length < 4 || kWasmMagic.some((byte, i) => head[i] !== byte)) {
+      const begins = String.fromCharCode(...head).replace(/[^ -~]/g, '?');
+      throw new Error(
+        `${from} is not a WebAssembly program (it begins "${begins}"): a dev server that moved ` +
+          "the package away from its .wasm files answers so (Vite 7: optimizeDeps: { exclude: ['wav2ima'] })",
+      );
+    }
+    return WebAssembly.compile(
+      /** @type {BufferSource} */ (ArrayBuffer.isView(buffer) ? buffer : bytes),
     );
   }
 
@@ -130,6 +178,21 @@ export function library(host) {
       return;
     }
     if (running !== job) return; // aborted while the worker started
+    // The input is taken only now, so that a queued call holds no copy.
+    try {
+      [job.transport, job.transfer] = await transport(job, job.input);
+    } catch (error) {
+      if (running !== job) return;
+      running = null;
+      job.reject(error);
+      next();
+      return;
+    }
+    if (running !== job) {
+      // Aborted while its file opened: closed here, as the call settled.
+      if (job.closeFile) job.file.close().catch(() => {});
+      return;
+    }
     worker.hold(true);
     worker.post(
       {
@@ -149,25 +212,37 @@ export function library(host) {
   async function answerRead(job, { position, size }) {
     const control = new Int32Array(job.shared, 0, 2);
     const data = new Uint8Array(job.shared, 8);
-    const end = position + Math.min(size, data.length);
+    const end = Math.min(position + Math.min(size, data.length), job.length);
     try {
-      if (job.bytes !== null && job.bytes.length !== job.length) {
-        throw new TypeError(
-          `${job.program}: the input's ArrayBuffer was detached during the conversion`,
-        );
-      }
-      const bytes =
-        job.bytes !== null
-          ? job.bytes.subarray(position, end)
-          : new Uint8Array(await job.blob.slice(position, end).arrayBuffer());
-      data.set(bytes);
-      Atomics.store(control, 1, bytes.length);
+      Atomics.store(control, 1, await readSlice(job, data, position, end));
     } catch (error) {
       job.failure ??= error;
       Atomics.store(control, 1, -1);
     }
     Atomics.store(control, 0, 1);
     Atomics.notify(control, 0);
+  }
+
+  // The input's bytes from `position` to `end` into `data`; their count.
+  async function readSlice(job, data, position, end) {
+    if (job.bytes !== null) {
+      if (job.bytes.length !== job.length) throw changed(job.program, job.bytes);
+      data.set(job.bytes.subarray(position, end));
+      return end - position;
+    }
+    if (job.file !== null) {
+      // A read may give less than asked for; only the file's end gives none.
+      let filled = 0;
+      while (position + filled < end) {
+        const count = await job.file.read(data.subarray(filled, end - position), position + filled);
+        if (count === 0) break;
+        filled += count;
+      }
+      return filled;
+    }
+    const bytes = new Uint8Array(await job.blob.slice(position, end).arrayBuffer());
+    data.set(bytes);
+    return bytes.length;
   }
 
   function answer(message) {
@@ -222,27 +297,86 @@ export function library(host) {
   // How the input reaches the worker: small ones as a copy, a Blob as it is
   // where the worker reads Blobs, anything else slice by slice through a
   // shared buffer, or, in a browser page that cannot share one, as a Blob.
-  function transport(job, input) {
+  // A file is opened here, and read by this thread.
+  async function transport(job, input) {
+    job.input = null;
+    if (isFile(input)) {
+      job.file = await host.openFile(input);
+      job.closeFile = typeof input === 'string' || input instanceof URL;
+      return pulled(job, null, job.file.size);
+    }
     const bytes = input instanceof Blob ? null : input;
+    if (bytes !== null && isDetached(bytes.buffer)) {
+      throw new TypeError(`${job.program}: the input's ArrayBuffer is detached`);
+    }
     if (bytes !== null && bytes.length <= kInline) {
       // A copy of its own: a Buffer's slice() would be a view of the caller's.
       const copy = Uint8Array.prototype.slice.call(bytes);
       return [{ bytes: copy }, [copy.buffer]];
     }
     if (bytes === null && host.readsBlobs) return [{ blob: input }, []];
-    if (bytes !== null && !host.pulls) return [{ blob: new Blob([bytes]) }, []];
-    Object.assign(job, {
-      bytes,
-      blob: bytes === null ? input : null,
-      length: input.size ?? bytes.length,
-      shared: new SharedArrayBuffer(8 + kPull),
-    });
-    return [{ pulled: { size: job.length, shared: job.shared } }, []];
+    if (bytes !== null && !host.pulls) {
+      const length = bytes.length;
+      const blob = await blobOf(bytes);
+      if (bytes.length !== length) throw changed(job.program, bytes);
+      return [{ blob }, []];
+    }
+    job.blob = bytes === null ? input : null;
+    return pulled(job, bytes, input.size ?? bytes.length);
+  }
+
+  function pulled(job, bytes, length) {
+    Object.assign(job, { bytes, length, shared: new SharedArrayBuffer(8 + kPull) });
+    return [{ pulled: { size: length, shared: job.shared } }, []];
+  }
+
+  // A path or a FileHandle, where the host reads files.
+  function isFile(input) {
+    if (host.openFile === undefined) return false;
+    if (typeof input === 'string' || input instanceof URL) return true;
+    return (
+      typeof input?.fd === 'number' &&
+      typeof input.read === 'function' &&
+      typeof input.stat === 'function'
+    );
+  }
+
+  function watch(signal, job) {
+    let watcher = watchers.get(signal);
+    if (watcher === undefined) {
+      const jobs = new Set();
+      const onAbort = () => {
+        watchers.delete(signal);
+        const stopped = [...jobs];
+        for (const each of stopped) {
+          if (queue.includes(each)) queue.splice(queue.indexOf(each), 1);
+        }
+        if (stopped.includes(running)) {
+          stopWorker();
+          next();
+        }
+        for (const each of stopped) each.reject(abortError(signal));
+      };
+      watcher = { jobs, onAbort };
+      watchers.set(signal, watcher);
+      signal.addEventListener('abort', onAbort, { once: true });
+    }
+    watcher.jobs.add(job);
+  }
+
+  function unwatch(signal, job) {
+    const watcher = watchers.get(signal);
+    if (watcher === undefined) return;
+    watcher.jobs.delete(job);
+    if (watcher.jobs.size > 0) return;
+    watchers.delete(signal);
+    signal.removeEventListener('abort', watcher.onAbort);
   }
 
   function convert(program, input, options = {}) {
     return new Promise((resolve, reject) => {
-      const { signal, onProgress, output = 'bytes', level } = options;
+      // null options are none, as undefined ones are.
+      const { signal, onProgress, output = 'bytes', level } = options ?? {};
       // A level: imaenc's search, whose level 0 is wav2ima's own bytes.
       if (level !== undefined) {
         if (program !== 'wav2ima' || !Number.isInteger(level) || level < 0 || level > 9) {
@@ -257,8 +391,8 @@ export function library(host) {
       } else if (input instanceof Uint8Array) {
         if (isDetached(input.buffer))
           throw new TypeError(`${program}: the input's ArrayBuffer is detached`);
-      } else if (!(typeof Blob !== 'undefined' && input instanceof Blob)) {
-        throw new TypeError(`${program}: the input must be a Uint8Array, an ArrayBuffer or a Blob`);
+      } else if (!(typeof Blob !== 'undefined' && input instanceof Blob) && !isFile(input)) {
+        throw new TypeError(`${program}: the input must be ${host.inputs}`);
       }
       if (!kOutputs.includes(output))
         throw new TypeError(`${program}: output must be 'bytes' or 'blob'`);
@@ -266,17 +400,10 @@ export function library(host) {
         throw new TypeError(`${program}: onProgress must be a function`);
       }
       if (signal?.aborted) throw abortError(signal);
-      const onAbort = () => {
-        if (running === job) {
-          stopWorker();
-          next();
-        } else if (queue.includes(job)) {
-          queue.splice(queue.indexOf(job), 1);
-        }
-        reject(abortError(signal));
-      };
       const settled = (then) => (value) => {
-        signal?.removeEventListener('abort', onAbort);
+        if (signal) unwatch(signal, job);
+        if (job.closeFile) job.file.close().catch(() => {});
+        job.closeFile = false;
         then(value);
       };
       const job = {
@@ -288,10 +415,12 @@ export function library(host) {
         resolve: settled(resolve),
         reject: settled(reject),
         failure: null,
+        input,
+        file: null,
+        closeFile: false,
       };
-      [job.transport, job.transfer] = transport(job, input);
       job.settle = (message) => settle(job, message);
-      signal?.addEventListener('abort', onAbort, { once: true });
+      if (signal) watch(signal, job);
       queue.push(job);
       next();
     });

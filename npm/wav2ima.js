@@ -49,4 +49,5 @@ export const { wav2ima, ima2wav, usePrograms } = library({
   // A page that is cross-origin isolated can share memory with its worker.
   pulls: globalThis.crossOriginIsolated === true,
   readsBlobs: true,
+  inputs: 'a Uint8Array, an ArrayBuffer or a Blob',
 });

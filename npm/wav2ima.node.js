@@ -1,6 +1,6 @@
 // wav2ima and ima2wav under node: the programs are read from beside this
 // module, and run in a worker thread.
-import { readFile } from 'node:fs/promises';
+import { open, readFile } from 'node:fs/promises';
 import { Worker } from 'node:worker_threads';
 import { library } from './library.js';
 import workerSource from './worker-source.js';
@@ -16,6 +16,25 @@ function load(source) {
     });
   }
   return readFile(source);
+}
+
+// A file the library reads itself, by this thread: node's openAsBlob gives a
+// file past 4 GiB a size modulo 2^32, and would lose the rest of it.
+async function openFile(input) {
+  const opened = !(typeof input === 'object' && typeof input?.fd === 'number');
+  const handle = opened ? await open(input, 'r') : input;
+  try {
+    const { size } = await handle.stat();
+    return {
+      size,
+      read: async (bytes, position) =>
+        (await handle.read(bytes, 0, bytes.length, position)).bytesRead,
+      close: () => handle.close(),
+    };
+  } catch (error) {
+    if (opened) await handle.close();
+    throw error;
+  }
 }
 
 function startWorker() {
@@ -42,4 +61,6 @@ export const { wav2ima, ima2wav, usePrograms } = library({
   startWorker,
   pulls: true,
   readsBlobs: false,
+  openFile,
+  inputs: 'a Uint8Array, an ArrayBuffer, a Blob, a file path or URL, or a FileHandle',
 });

@@ -2,12 +2,14 @@
 // native bytes, refusals with their reasons, wrong and detached inputs,
 // abort, progress, a free event loop, programs handed over, and require().
 import assert from 'node:assert/strict';
-import { mkdtempSync, openAsBlob, readFileSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, openAsBlob, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { open, truncate, writeFile } from 'node:fs/promises';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { monitorEventLoopDelay } from 'node:perf_hooks';
 import { test } from 'node:test';
+import { pathToFileURL } from 'node:url';
 import { wavHeader } from '../../tools/wav_inputs.mjs';
 import { example, load, native, packageDir } from './package.js';
 
@@ -26,6 +28,7 @@ test('every input kind gives the native bytes', async () => {
   atOffset.set(sweep, 7);
   const path = join(mkdtempSync(join(tmpdir(), 'wav2ima-')), 'sweep.wav');
   writeFileSync(path, sweep);
+  const handle = await open(path);
   const rows = [
     ['a Uint8Array', new Uint8Array(sweep)],
     ['a Buffer', pooled],
@@ -33,9 +36,15 @@ test('every input kind gives the native bytes', async () => {
     ['an ArrayBuffer', new Uint8Array(sweep).buffer],
     ['a Blob', new Blob([sweep])],
     ['a file as a Blob', await openAsBlob(path)],
+    ["a file's path", path],
+    ["a file's URL", pathToFileURL(path)],
+    ['a FileHandle', handle],
+    ['a FileHandle again, from its start', handle],
+    ['with null options', new Uint8Array(sweep), null],
   ];
-  for (const [name, input] of rows)
-    assert.deepEqual(Buffer.from(await wav2ima(input)), stream, name);
+  for (const [name, input, options] of rows)
+    assert.deepEqual(Buffer.from(await wav2ima(input, options)), stream, name);
+  await handle.close();
   const blob = await wav2ima(sweep, { output: 'blob' });
   assert.ok(
     blob instanceof Blob && Buffer.from(await blob.arrayBuffer()).equals(stream),
@@ -120,12 +129,14 @@ test("a refusal says the program's words and the file's", async () => {
 });
 
 test("wrong and detached inputs are TypeErrors in the library's words", async () => {
-  for (const input of ['a.wav', 42, null, new Int16Array(4), new DataView(new ArrayBuffer(4))]) {
+  for (const input of [42, null, new Int16Array(4), new DataView(new ArrayBuffer(4))]) {
     await assert.rejects(wav2ima(input), {
       name: 'TypeError',
-      message: 'wav2ima: the input must be a Uint8Array, an ArrayBuffer or a Blob',
+      message:
+        'wav2ima: the input must be a Uint8Array, an ArrayBuffer, a Blob, a file path or URL, or a FileHandle',
     });
   }
+  await assert.rejects(wav2ima(join(tmpdir(), 'wav2ima-missing.wav')), { code: 'ENOENT' });
   const detached = new Uint8Array(sweep).buffer;
   structuredClone(detached, { transfer: [detached] });
   await assert.rejects(ima2wav(detached), {
@@ -140,6 +151,73 @@ test("wrong and detached inputs are TypeErrors in the library's words", async ()
     message: "wav2ima: the input's ArrayBuffer was detached during the conversion",
   });
   await assert.rejects(wav2ima(sweep, { output: 'text' }), TypeError);
+  const resizable = new ArrayBuffer(long.length, { maxByteLength: long.length });
+  new Uint8Array(resizable).set(long);
+  const shrinking = wav2ima(new Uint8Array(resizable));
+  setTimeout(() => resizable.resize(1000), 20);
+  await assert.rejects(shrinking, {
+    name: 'TypeError',
+    message: "wav2ima: the input's ArrayBuffer was resized during the conversion",
+  });
+});
+
+test('queued calls hold no copy of their input, and share a signal quietly', async () => {
+  const warnings = [];
+  const onWarning = (warning) => warnings.push(warning.name);
+  process.on('warning', onWarning);
+  const controller = new AbortController();
+  for (const size of [1 << 20, (1 << 20) + 1]) {
+    const input = Buffer.concat([wavHeader({ dataSize: size - 44 }), Buffer.alloc(size - 44)]);
+    const before = process.memoryUsage().arrayBuffers;
+    const calls = Array.from({ length: 200 }, () => wav2ima(input, { signal: controller.signal }));
+    const held = process.memoryUsage().arrayBuffers - before;
+    assert.ok(held < 50 * size, `200 queued calls of ${size} bytes hold ${held} bytes`);
+    const outcomes = await Promise.allSettled(calls);
+    assert.ok(
+      outcomes.every(({ status }) => status === 'fulfilled'),
+      `${size} bytes`,
+    );
+  }
+  const aborted = Array.from({ length: 20 }, () => wav2ima(long, { signal: controller.signal }));
+  controller.abort();
+  for (const call of aborted) await assert.rejects(call, { name: 'AbortError' });
+  await new Promise((resolve) => setImmediate(resolve));
+  process.off('warning', onWarning);
+  assert.deepEqual(warnings, []);
+});
+
+test('a file past 4 GiB converts whole; an output past one array asks for a Blob', async () => {
+  const dir = mkdtempSync(join(tmpdir(), 'wav2ima-large-'));
+  try {
+    // Written as a stream is: the data's size left at its largest.
+    const wav = join(dir, 'five.wav');
+    await writeFile(wav, wavHeader({ unknownSize: true }));
+    await truncate(wav, 5_000_000_044);
+    const result = await wav2ima(wav);
+    assert.equal(result.length, 1_250_000_000);
+    const zeros = Buffer.alloc(1 << 26);
+    for (let at = 0; at < result.length; at += zeros.length) {
+      const part = result.subarray(at, at + zeros.length);
+      assert.ok(zeros.subarray(0, part.length).equals(part), `silence at ${at}`);
+    }
+    const ima = join(dir, 'long.ima');
+    await writeFile(ima, '');
+    await truncate(ima, 2 ** 30 + 1);
+    const length = 44 + 4 * (2 ** 30 + 1);
+    let fits = true;
+    try {
+      new Uint8Array(length);
+    } catch {
+      fits = false;
+    }
+    if (!fits) {
+      await assert.rejects(ima2wav(ima), {
+        message: `ima2wav: the output, ${length} bytes, is more than one array holds: ask for output: 'blob'`,
+      });
+    }
+  } finally {
+    rmSync(dir, { recursive: true });
+  }
 });
 
 test('abort stops the conversion, and the next one runs', async () => {
@@ -212,6 +290,13 @@ test('programs handed over: bytes, a path, a Module; a wrong one said', async ()
     assert.throws(() => usePrograms({ wav2ima: bytes('wav2ima') }), /ima2wav is missing/);
     usePrograms({ wav2ima: 42, ima2wav: 42, wavcheck: 42 });
     await assert.rejects(wav2ima(sweep), /usePrograms: wav2ima must be a URL/);
+    // What a dev server answers for a file it does not have: its page.
+    const page = join(mkdtempSync(join(tmpdir(), 'wav2ima-')), 'index.html');
+    writeFileSync(page, '<!doctype html><title>app</title>');
+    usePrograms({ wav2ima: page, ima2wav: page, wavcheck: page });
+    await assert.rejects(wav2ima(sweep), ({ message }) =>
+      message.startsWith(`${page} is not a WebAssembly program (it begins "<!do")`),
+    );
   } finally {
     usePrograms(
       Object.fromEntries(
