@@ -9,10 +9,27 @@ export declare class ConversionError extends Error {
   readonly reason: string | null;
 }
 
-/** What a conversion takes: bytes, read where they are, or a Blob (a File), read in slices. */
-export type Input = Uint8Array | ArrayBuffer | Blob;
+/**
+ * Under node, a file the library opens and reads itself (`fs.promises.open(path)`): read from
+ * its start, and left open.
+ */
+export interface FileHandleInput {
+  readonly fd: number;
+}
+
+/**
+ * What a conversion takes: bytes, read where they are, or a Blob (a File), read in slices; under
+ * node also a file's path (a string or a file: URL) or a FileHandle, which the library reads
+ * itself, at any size (node's `openAsBlob` gives a file past 4 GiB a size modulo 2^32).
+ */
+export type Input = Uint8Array | ArrayBuffer | Blob | string | URL | FileHandleInput;
 
 export interface ConvertOptions {
+  /**
+   * 'bytes' (the default) resolves to one Uint8Array; 'blob' to a Blob, for outputs past what
+   * one array holds.
+   */
+  output?: 'bytes' | 'blob';
   /** Aborting it rejects the conversion with its reason (an AbortError) and stops it. */
   signal?: AbortSignal;
   /** Called with the share of the input read, from 0 to 1. */
@@ -41,12 +58,16 @@ export interface WavOptions extends ConvertOptions {
  */
 export declare function wav2ima(
   input: Input,
-  options?: WavOptions & { output?: 'bytes' },
+  options?: (WavOptions & { output?: 'bytes' }) | null,
 ): Promise<Uint8Array<ArrayBuffer>>;
 export declare function wav2ima(
   input: Input,
   options: WavOptions & { output: 'blob' },
 ): Promise<Blob>;
+export declare function wav2ima(
+  input: Input,
+  options?: WavOptions | null,
+): Promise<Uint8Array<ArrayBuffer> | Blob>;
 
 /**
  * Decodes a stream written by wav2ima into a 16-bit stereo 44.1 kHz WAV file, as
@@ -54,12 +75,26 @@ export declare function wav2ima(
  */
 export declare function ima2wav(
   input: Input,
-  options?: ConvertOptions & { output?: 'bytes' },
+  options?: (ConvertOptions & { output?: 'bytes' }) | null,
 ): Promise<Uint8Array<ArrayBuffer>>;
 export declare function ima2wav(
   input: Input,
   options: ConvertOptions & { output: 'blob' },
 ): Promise<Blob>;
+export declare function ima2wav(
+  input: Input,
+  options?: ConvertOptions | null,
+): Promise<Uint8Array<ArrayBuffer> | Blob>;
+
+/**
+ * A compiled WebAssembly.Module, where the project's libraries declare one (the DOM's do; a node
+ * project without them has none to give).
+ */
+export type CompiledProgram = typeof globalThis extends {
+  WebAssembly: { Module: abstract new (...args: never[]) => infer Module };
+}
+  ? Module
+  : never;
 
 /** A program as the library can take it. */
 export type ProgramSource =
@@ -68,7 +103,7 @@ export type ProgramSource =
   | Response
   | ArrayBuffer
   | ArrayBufferView
-  | WebAssembly.Module;
+  | CompiledProgram;
 
 /**
  * Hands the library its programs where a bundler left them behind: each a URL (or a string

@@ -1,5 +1,5 @@
 // The README's examples, as a consumer's TypeScript compiles them.
-import { ConversionError, ima2wav, usePrograms, wav2ima } from 'wav2ima';
+import { ConversionError, type ConvertOptions, ima2wav, usePrograms, wav2ima } from 'wav2ima';
 
 export async function examples(wavBytes: Uint8Array, file: Blob): Promise<void> {
   const stream = await wav2ima(wavBytes);
@@ -17,5 +17,7 @@ export async function examples(wavBytes: Uint8Array, file: Blob): Promise<void> 
     ima2wav: 'ima2wav.wasm',
     wavcheck: wav,
   });
-  console.log(big.size);
+  const options: ConvertOptions = { output: big.size > 1 << 30 ? 'blob' : 'bytes' };
+  const either: Uint8Array | Blob = await ima2wav(file, options);
+  console.log(big.size, either);
 }
