@@ -24,6 +24,10 @@ const wavInputs = new URL('../tools/wav_inputs.mjs', import.meta.url).href;
 
 // Runs `body` (the text of an async function of {wav2ima, ima2wav, wavOf})
 // in a fresh node and returns what it prints, parsed.
+/**
+ * @param {string} body
+ * @returns {number}
+ */
 function measure(body) {
   const script = `const library = await import(${JSON.stringify(entry)});
     const { wavHeader } = await import(${JSON.stringify(wavInputs)});
@@ -51,6 +55,7 @@ const loopDelay = `async ({ wav2ima, wavOf }) => {
   delay.disable();
   return delay.max / 1e6;
 }`;
+/** @type {(program: string, bytes: number) => string} */
 const memory = (program, bytes) => `async ({ ${program}, wavOf }) => {
   const input = ${program === 'wav2ima' ? `wavOf(${bytes})` : `new Uint8Array(${bytes}).fill(0x17)`};
   const output = await ${program}(input);
@@ -63,12 +68,13 @@ const steps = [
   ['wav2ima of a 1.5 GB Uint8Array: peak RSS over input + output (MiB)', memory('wav2ima', 1.5e9)],
   ['ima2wav of a 550 MB stream: peak RSS over input + output (MiB)', memory('ima2wav', 550e6)],
 ];
+/** @param {number[]} values */
 const median = (values) => values.toSorted((a, b) => a - b)[Math.floor(values.length / 2)];
 console.log(`| measure (node ${process.versions.node}, ${rounds} rounds) | median | range |`);
 console.log('|---|---|---|');
 for (const [name, body] of steps) {
   const values = Array.from({ length: rounds }, () => measure(body));
-  const shown = (x) => (x < 10 ? x.toFixed(2) : x.toFixed(0));
+  const shown = (/** @type {number} */ x) => (x < 10 ? x.toFixed(2) : x.toFixed(0));
   console.log(
     `| ${name} | ${shown(median(values))} | ${shown(Math.min(...values))}-${shown(Math.max(...values))} |`,
   );

@@ -19,12 +19,17 @@ await sparseWav(input, 1_000_000_000);
 
 const server = await serve(resolve(folder));
 const browser = await launch();
+/** @type {Record<string, {task: number, grew: number}[]>} */
 const measured = { convert: [], listen: [], zip: [] };
 
 // Runs `action` on `page`: the longest task it caused and the peak growth of
 // the browser's memory while it ran.
+/**
+ * @param {import('puppeteer-core').Page} page
+ * @param {() => Promise<void>} action
+ */
 async function measure(page, action) {
-  const pids = await browserPids(browser.process().pid);
+  const pids = await browserPids(browser.process()?.pid ?? 0);
   await page.evaluate(() => window.longTasks.splice(0));
   const { grew } = await growth(pids, action);
   return { task: Math.max(0, ...(await page.evaluate(() => window.longTasks))), grew };
@@ -41,9 +46,12 @@ try {
     });
     measured.convert.push(
       await measure(page, async () => {
-        await (await page.$('#wav-file')).uploadFile(...Array(10).fill(input));
+        const chooser = /** @type {import('puppeteer-core').ElementHandle<HTMLInputElement>} */ (
+          await page.$('#wav-file')
+        );
+        await chooser.uploadFile(...Array(10).fill(input));
         await page.waitForFunction(
-          () => /^Done: 10 streams/.test(document.querySelector('#notice').textContent),
+          () => /^Done: 10 streams/.test(document.querySelector('#notice')?.textContent ?? ''),
           { polling: 100, timeout: 0 },
         );
       }),
@@ -52,7 +60,7 @@ try {
       await measure(page, async () => {
         await page.click('#results > li:first-child button[aria-label^="Listen"]');
         await page.waitForFunction(
-          () => /^Playing/.test(document.querySelector('#notice').textContent),
+          () => /^Playing/.test(document.querySelector('#notice')?.textContent ?? ''),
           { polling: 100, timeout: 0 },
         );
       }),
@@ -60,12 +68,12 @@ try {
     measured.zip.push(
       await measure(page, async () => {
         await page.evaluate(() => {
-          const link = document.querySelector('#download-all');
+          const link = /** @type {HTMLAnchorElement} */ (document.querySelector('#download-all'));
           link.click = () => {}; // made, not saved
           link.dispatchEvent(new MouseEvent('click', { cancelable: true }));
         });
         await page.waitForFunction(
-          () => /^Made one zip/.test(document.querySelector('#notice').textContent),
+          () => /^Made one zip/.test(document.querySelector('#notice')?.textContent ?? ''),
           { polling: 100, timeout: 0 },
         );
       }),
@@ -79,11 +87,13 @@ try {
   await rm(scratch, { recursive: true });
 }
 
+/** @param {number[]} values */
 const median = (values) => values.toSorted((a, b) => a - b)[Math.floor(values.length / 2)];
+/** @type {(values: number[], unit: (x: number) => string) => string} */
 const span = (values, unit) =>
   `${unit(median(values))} (${unit(Math.min(...values))}-${unit(Math.max(...values))})`;
-const ms = (x) => `${Math.round(x)} ms`;
-const gb = (x) => `${(x / 1e9).toFixed(2)} GB`;
+const ms = (/** @type {number} */ x) => `${Math.round(x)} ms`;
+const gb = (/** @type {number} */ x) => `${(x / 1e9).toFixed(2)} GB`;
 console.log(`| step (${rounds} rounds, median (range)) | longest task | browser growth |`);
 console.log('|---|---|---|');
 for (const [step, label] of [

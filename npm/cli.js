@@ -17,6 +17,10 @@ function workingDirectory() {
 
 // Resolves to the program's exit status. The descriptors are taken first,
 // before node opens anything of its own for the run.
+/**
+ * @param {string | URL} wasm the program's file
+ * @param {string[]} args
+ */
 export async function runCommand(wasm, args) {
   const fds = hostDescriptors();
   const module = await WebAssembly.compile(await readFile(wasm));

@@ -27,7 +27,14 @@ const kLargestBlock = 16 << 20;
 // An input's bytes: `size`, and `read(position, size)` giving up to `size`
 // bytes from `position` (a view, valid until the next read), or throwing
 // where they cannot be read.
+/** @typedef {{size: number, read(position: number, size: number): Uint8Array}} Source */
+
+/**
+ * @param {Blob} blob
+ * @returns {Source}
+ */
 export function blobSource(blob) {
+  /** @type {FileReaderSync | null} */
   let reader = null;
   return {
     size: blob.size,
@@ -43,6 +50,10 @@ export function blobSource(blob) {
 
 // The caller's own array, read where it is. An array whose buffer was
 // detached after it was handed over reads as an error in these words.
+/**
+ * @param {Uint8Array} bytes
+ * @returns {Source}
+ */
 export function bytesSource(bytes) {
   const size = bytes.length;
   return {
@@ -57,7 +68,9 @@ export function bytesSource(bytes) {
 
 // An open file with a position, as the programs use one: they ask what it
 // is, how long, and move in it from the start, the position or the end.
+/** @template {{stat(): import('./shim/index.js').wasi.Filestat}} F */
 class OpenAt extends Fd {
+  /** @param {F} file */
   constructor(file) {
     super();
     this.file = file;
@@ -72,7 +85,12 @@ class OpenAt extends Fd {
     return { ret: wasi.ERRNO_SUCCESS, filestat: this.file.stat() };
   }
 
+  /**
+   * @param {bigint} offset
+   * @param {number} whence
+   */
   fd_seek(offset, whence) {
+    /** @type {Record<number, bigint>} */
     const from = {
       [wasi.WHENCE_SET]: 0n,
       [wasi.WHENCE_CUR]: this.position,
@@ -94,11 +112,17 @@ class OpenAt extends Fd {
 // vanished since it was chosen, or is a folder) is an I/O error to the
 // program and is kept in `failure`.
 export class SliceInput extends Inode {
+  /**
+   * @param {Blob | Source} source
+   * @param {(position: number) => void} [onread] told where reading stands
+   */
   constructor(source, onread = () => {}) {
     super();
     this.source = source instanceof Blob ? blobSource(source) : source;
     this.onread = onread;
+    /** @type {unknown} why a read failed, once one has */
     this.failure = null;
+    /** @type {{start: number, bytes: Uint8Array}} */
     this.slice = { start: 0, bytes: new Uint8Array(0) };
   }
 
@@ -106,6 +130,7 @@ export class SliceInput extends Inode {
     return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.source.size));
   }
 
+  /** @param {number} oflags */
   path_open(oflags) {
     if (oflags & (wasi.OFLAGS_TRUNC | wasi.OFLAGS_EXCL))
       return { ret: wasi.ERRNO_PERM, fd_obj: null };
@@ -114,6 +139,10 @@ export class SliceInput extends Inode {
 
   // Up to `size` bytes from `position`: a view of the slice that holds them,
   // read anew when they lie outside it.
+  /**
+   * @param {number} position
+   * @param {number} size
+   */
   read(position, size) {
     const end = Math.min(position + size, this.source.size);
     if (position >= end) return new Uint8Array(0);
@@ -129,7 +158,12 @@ export class SliceInput extends Inode {
   }
 }
 
+/** @extends {OpenAt<SliceInput>} */
 class SliceReader extends OpenAt {
+  /**
+   * @param {number} size
+   * @param {bigint} offset
+   */
   fd_pread(size, offset) {
     try {
       return { ret: wasi.ERRNO_SUCCESS, data: this.file.read(Number(offset), size) };
@@ -139,6 +173,7 @@ class SliceReader extends OpenAt {
     }
   }
 
+  /** @param {number} size */
   fd_read(size) {
     const read = this.fd_pread(size, this.position);
     this.position += BigInt(read.data.length);
@@ -152,16 +187,29 @@ class SliceReader extends OpenAt {
 // kept, and each later one becomes a Blob part as soon as the next is
 // written to (a Blob takes a copy when it is made).
 export class BlockOutput extends Inode {
+  /** @param {string} type the output's media type */
   constructor(type) {
     super();
     this.type = type;
-    this.truncate();
+    /** @type {Uint8Array<ArrayBuffer> | null} */
+    this.head = null;
+    /** @type {Blob[]} */
+    this.parts = [];
+    /** @type {Uint8Array<ArrayBuffer> | null} */
+    this.tail = null;
+    this.tailStart = kFirstBlock;
+    this.size = 0;
   }
 
   stat() {
     return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.size));
   }
 
+  /**
+   * @param {number} oflags
+   * @param {bigint} _rights
+   * @param {number} fdflags
+   */
   path_open(oflags, _rights, fdflags) {
     return openOutput(this, oflags, fdflags);
   }
@@ -176,21 +224,27 @@ export class BlockOutput extends Inode {
 
   // The block that holds offset `at`, with its start; blocks before it are
   // finished as the output reaches it; null for a block gone out as a part.
+  /** @param {number} at */
   block(at) {
     if (at < kFirstBlock) {
       this.head ??= new Uint8Array(kFirstBlock);
       return { start: 0, bytes: this.head };
     }
-    this.tail ??= new Uint8Array(kFirstBlock * 2);
-    while (at >= this.tailStart + this.tail.length) {
-      this.parts.push(new Blob([this.tail]));
-      this.tailStart += this.tail.length;
-      this.tail = new Uint8Array(Math.min(this.tail.length * 2, kLargestBlock));
+    let tail = this.tail ?? new Uint8Array(kFirstBlock * 2);
+    while (at >= this.tailStart + tail.length) {
+      this.parts.push(new Blob([tail]));
+      this.tailStart += tail.length;
+      tail = new Uint8Array(Math.min(tail.length * 2, kLargestBlock));
     }
-    return at >= this.tailStart ? { start: this.tailStart, bytes: this.tail } : null;
+    this.tail = tail;
+    return at >= this.tailStart ? { start: this.tailStart, bytes: tail } : null;
   }
 
   // Writes `data` at `position`; false where that part went out already.
+  /**
+   * @param {Uint8Array} data
+   * @param {number} position
+   */
   write(data, position) {
     for (let from = 0; from < data.length; ) {
       const at = position + from;
@@ -217,7 +271,8 @@ export class BlockOutput extends Inode {
       this.head?.subarray(0, Math.min(this.size, kFirstBlock)) ?? new Uint8Array(0),
       ...this.parts,
     ];
-    if (this.size > this.tailStart) pieces.push(this.tail.subarray(0, this.size - this.tailStart));
+    if (this.tail !== null && this.size > this.tailStart)
+      pieces.push(this.tail.subarray(0, this.size - this.tailStart));
     return new Blob(pieces, { type: this.type });
   }
 }
@@ -227,6 +282,7 @@ export class BlockOutput extends Inode {
 // of that length, written in place and handed over whole. A write past it
 // fails, and `overrun` says so.
 export class FixedOutput extends Inode {
+  /** @param {number} length */
   constructor(length) {
     super();
     this.bytes = new Uint8Array(length);
@@ -238,6 +294,11 @@ export class FixedOutput extends Inode {
     return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.size));
   }
 
+  /**
+   * @param {number} oflags
+   * @param {bigint} _rights
+   * @param {number} fdflags
+   */
   path_open(oflags, _rights, fdflags) {
     return openOutput(this, oflags, fdflags);
   }
@@ -246,6 +307,10 @@ export class FixedOutput extends Inode {
     this.size = 0;
   }
 
+  /**
+   * @param {Uint8Array} data
+   * @param {number} position
+   */
   write(data, position) {
     if (position + data.length > this.bytes.length) {
       this.overrun = true;
@@ -257,6 +322,11 @@ export class FixedOutput extends Inode {
   }
 }
 
+/**
+ * @param {BlockOutput | FixedOutput} file
+ * @param {number} oflags
+ * @param {number} fdflags
+ */
 function openOutput(file, oflags, fdflags) {
   if (oflags & wasi.OFLAGS_TRUNC) file.truncate();
   const writer = new BlockWriter(file);
@@ -264,18 +334,25 @@ function openOutput(file, oflags, fdflags) {
   return { ret: wasi.ERRNO_SUCCESS, fd_obj: writer };
 }
 
+/** @extends {OpenAt<BlockOutput | FixedOutput>} */
 class BlockWriter extends OpenAt {
+  /** @param {bigint} size */
   fd_filestat_set_size(size) {
     if (size !== 0n) return wasi.ERRNO_NOTSUP;
     this.file.truncate();
     return wasi.ERRNO_SUCCESS;
   }
 
+  /**
+   * @param {Uint8Array} data
+   * @param {bigint} offset
+   */
   fd_pwrite(data, offset) {
     if (!this.file.write(data, Number(offset))) return { ret: wasi.ERRNO_IO, nwritten: 0 };
     return { ret: wasi.ERRNO_SUCCESS, nwritten: data.length };
   }
 
+  /** @param {Uint8Array} data */
   fd_write(data) {
     const written = this.fd_pwrite(data, this.position);
     this.position += BigInt(written.nwritten);
@@ -284,6 +361,7 @@ class BlockWriter extends OpenAt {
 
   // The runner hands writes over as views of the program's memory, which
   // the output takes its copy of: one copy of each byte, not two.
+  /** @param {Uint8Array} view */
   writeFrom(view) {
     const { ret, nwritten } = this.fd_write(view);
     return { ret, count: nwritten };

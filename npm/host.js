@@ -25,18 +25,26 @@ const kAppendFlag = 0o2000; // O_APPEND as /proc/self/fdinfo writes it, in octal
 
 // The kernel's error as the program's errno: the WASI constant of the same
 // name; an error WASI has no name for is an I/O error.
+/** @param {unknown} error */
 function errnoOf(error) {
-  const name = typeof error?.code === 'string' ? `ERRNO_${error.code.slice(1)}` : '';
-  return wasi[name] ?? wasi.ERRNO_IO;
+  const code = /** @type {{code?: unknown} | null} */ (error)?.code;
+  const name = typeof code === 'string' ? `ERRNO_${code.slice(1)}` : '';
+  const errno = /** @type {Record<string, unknown>} */ (wasi)[name];
+  return typeof errno === 'number' ? errno : wasi.ERRNO_IO;
 }
 
 // A call the kernel may interrupt, tried again as the C library would.
+/**
+ * @template T
+ * @param {() => T} call
+ * @returns {T}
+ */
 function uninterrupted(call) {
   for (;;) {
     try {
       return call();
     } catch (error) {
-      if (error?.code !== 'EINTR') throw error;
+      if (/** @type {{code?: unknown} | null} */ (error)?.code !== 'EINTR') throw error;
     }
   }
 }
@@ -48,6 +56,7 @@ function uninterrupted(call) {
 const kPseudoFileSystems = new Set([
   0x9fa0, 0x62656572, 0x64626720, 0x74726163, 0x73636673, 0x27e0eb, 0x63677270,
 ]);
+/** @param {string} path */
 function pseudo(path) {
   try {
     return kPseudoFileSystems.has(fs.statfsSync(path).type);
@@ -56,6 +65,10 @@ function pseudo(path) {
   }
 }
 
+/**
+ * @param {fs.Stats | fs.BigIntStats} stats
+ * @param {string | null} [path]
+ */
 function filetypeOf(stats, path = null) {
   if (stats.isFile())
     return path !== null && pseudo(path) ? wasi.FILETYPE_UNKNOWN : wasi.FILETYPE_REGULAR_FILE;
@@ -70,12 +83,20 @@ function filetypeOf(stats, path = null) {
 // device: this one is laid out as WASI has it, with the kernel's device and
 // inode, which tell the program that two names are one file.
 class Filestat extends wasi.Filestat {
+  /**
+   * @param {fs.BigIntStats} stats
+   * @param {number} filetype
+   */
   constructor(stats, filetype) {
     super(stats.ino, filetype, stats.size);
     this.dev = stats.dev;
     this.nlink = stats.nlink;
   }
 
+  /**
+   * @param {DataView} view
+   * @param {number} at
+   */
   write_bytes(view, at) {
     view.setBigUint64(at, this.dev, true);
     view.setBigUint64(at + 8, this.ino, true);
@@ -90,6 +111,10 @@ class Filestat extends wasi.Filestat {
 // descriptor 3 up and stops at the first closed one, for a descriptor that
 // is no folder: a preopen of a kind it does not know, which it skips.
 class NotAFolder extends wasi.Prestat {
+  /**
+   * @param {DataView} view
+   * @param {number} at
+   */
   write_bytes(view, at) {
     view.setUint8(at, wasi.PREOPENTYPE_DIR + 1);
   }
@@ -103,7 +128,20 @@ const kNotAFolder = new NotAFolder();
 // it, as the native program's would, and those elsewhere (ima2wav going back
 // to its header) leave it, so that a writer after the command goes on after
 // the stream. Both are null where neither can be known (a pipe).
+/**
+ * @typedef {object} Given
+ * @property {boolean} readable
+ * @property {boolean} writable
+ * @property {boolean} appends
+ * @property {number | null} position
+ * @property {boolean} own
+ * @property {string | null} path
+ */
 export class HostFile extends Fd {
+  /**
+   * @param {number} descriptor
+   * @param {Given} given
+   */
   constructor(descriptor, { readable, writable, appends, position, own, path }) {
     super();
     const stats = fs.fstatSync(descriptor, { bigint: true });
@@ -134,19 +172,19 @@ export class HostFile extends Fd {
   }
 
   fd_filestat_get() {
-    return this.#call(
-      () => {
-        const stats = fs.fstatSync(this.descriptor, { bigint: true });
-        return { ret: wasi.ERRNO_SUCCESS, filestat: new Filestat(stats, this.filetype) };
-      },
-      { filestat: null },
-    );
+    /** @type {() => {ret: number, filestat: Filestat | null}} */
+    const call = () => {
+      const stats = fs.fstatSync(this.descriptor, { bigint: true });
+      return { ret: wasi.ERRNO_SUCCESS, filestat: new Filestat(stats, this.filetype) };
+    };
+    return this.#call(call, { filestat: null });
   }
 
   fd_prestat_get() {
     return { ret: wasi.ERRNO_SUCCESS, prestat: kNotAFolder };
   }
 
+  /** @param {bigint} size */
   fd_filestat_set_size(size) {
     return this.#call(() => {
       fs.ftruncateSync(this.descriptor, Number(size));
@@ -154,15 +192,20 @@ export class HostFile extends Fd {
     }, {}).ret;
   }
 
+  /**
+   * @param {bigint} offset
+   * @param {number} whence
+   */
   fd_seek(offset, whence) {
     if (!this.seekable) return { ret: wasi.ERRNO_SPIPE, offset: 0n };
     return this.#call(
       () => {
-        const base = {
+        /** @type {bigint | undefined} */
+        const base = /** @type {Record<number, bigint>} */ ({
           [wasi.WHENCE_SET]: 0n,
-          [wasi.WHENCE_CUR]: BigInt(this.position),
+          [wasi.WHENCE_CUR]: BigInt(this.position ?? 0),
           [wasi.WHENCE_END]: fs.fstatSync(this.descriptor, { bigint: true }).size,
-        }[whence];
+        })[whence];
         if (base === undefined || base + offset < 0n) return { ret: wasi.ERRNO_INVAL, offset: 0n };
         this.position = Number(base + offset);
         return { ret: wasi.ERRNO_SUCCESS, offset: base + offset };
@@ -177,6 +220,10 @@ export class HostFile extends Fd {
 
   // One byte at an offset, the position left alone (a file that says it is
   // empty may hold bytes).
+  /**
+   * @param {number} size
+   * @param {bigint} offset
+   */
   fd_pread(size, offset) {
     if (!this.seekable) return { ret: wasi.ERRNO_SPIPE, data: new Uint8Array(0) };
     const data = new Uint8Array(size);
@@ -189,18 +236,21 @@ export class HostFile extends Fd {
     );
   }
 
+  /** @param {number} size */
   fd_read(size) {
     const data = new Uint8Array(size);
     const { ret, count } = this.readInto(data);
     return { ret, data: data.subarray(0, count) };
   }
 
+  /** @param {Uint8Array} data */
   fd_write(data) {
     const { ret, count } = this.writeFrom(data);
     return { ret, nwritten: count };
   }
 
   // Reads into `view` (the program's own memory), as the kernel reads.
+  /** @param {Uint8Array} view */
   readInto(view) {
     return this.#call(
       () => {
@@ -214,6 +264,7 @@ export class HostFile extends Fd {
   }
 
   // Writes `view` (the program's own memory), as the kernel writes.
+  /** @param {Uint8Array} view */
   writeFrom(view) {
     return this.#call(
       () => {
@@ -237,17 +288,27 @@ export class HostFile extends Fd {
     return this.position === this.kernel ? null : this.position;
   }
 
+  /**
+   * @param {number | null} at
+   * @param {number} count
+   */
   #moved(at, count) {
-    if (this.position === null) return;
+    if (this.position === null || this.kernel === null) return;
     if (at === null) this.kernel += count;
     this.position += count;
   }
 
+  /**
+   * @template {{ret: number}} T
+   * @param {() => T} work
+   * @param {Omit<T, 'ret'>} failed what the call answers beside its errno when it fails
+   * @returns {T}
+   */
   #call(work, failed) {
     try {
       return work();
     } catch (error) {
-      return { ...failed, ret: errnoOf(error) };
+      return /** @type {T} */ ({ ...failed, ret: errnoOf(error) });
     }
   }
 }
@@ -260,6 +321,10 @@ export class HostFile extends Fd {
 // working directory, which the C library takes for relative names), since
 // Windows would read those as other files. And null for a path that arrived
 // with bytes that were not UTF-8, which no longer names its file.
+/**
+ * @param {string} path
+ * @param {string} [platform]
+ */
 export function hostPath(path, platform = process.platform) {
   if (path.includes('\uFFFD')) return null;
   if (platform !== 'win32') return `/${path}`;
@@ -268,6 +333,10 @@ export function hostPath(path, platform = process.platform) {
 
 // The working directory as the program is told it (in PWD): the path under
 // the root that hostPath maps back to `cwd`.
+/**
+ * @param {string} cwd
+ * @param {string} [platform]
+ */
 export function workingDirectoryName(cwd, platform = process.platform) {
   return platform === 'win32' ? `/${cwd.replaceAll('\\', '/').replace(/\/$/, '')}` : cwd;
 }
@@ -290,6 +359,10 @@ export class HostRoot extends Fd {
     return { ret: wasi.ERRNO_SUCCESS, fdstat };
   }
 
+  /**
+   * @param {number} flags
+   * @param {string} path
+   */
   path_filestat_get(flags, path) {
     const host = hostPath(path);
     if (host === null) return { ret: wasi.ERRNO_NOENT, filestat: null };
@@ -302,6 +375,14 @@ export class HostRoot extends Fd {
     }
   }
 
+  /**
+   * @param {number} _dirflags
+   * @param {string} path
+   * @param {number} oflags
+   * @param {bigint} rights
+   * @param {bigint} _inheriting
+   * @param {number} fdflags
+   */
   path_open(_dirflags, path, oflags, rights, _inheriting, fdflags) {
     const host = hostPath(path);
     if (host === null) return { ret: wasi.ERRNO_NOENT, fd_obj: null };
@@ -337,13 +418,14 @@ export class HostRoot extends Fd {
 
 // What /proc says of one descriptor: where it stands and its flags, or null
 // where the system has no such file.
+/** @param {number} descriptor */
 function fdinfo(descriptor) {
   try {
     const text = fs.readFileSync(`/proc/self/fdinfo/${descriptor}`, 'utf8');
-    return {
-      position: Number(/^pos:\s*(\d+)/m.exec(text)[1]),
-      flags: Number.parseInt(/^flags:\s*([0-7]+)/m.exec(text)[1], 8),
-    };
+    const position = /^pos:\s*(\d+)/m.exec(text);
+    const flags = /^flags:\s*([0-7]+)/m.exec(text);
+    if (position === null || flags === null) return null;
+    return { position: Number(position[1]), flags: Number.parseInt(flags[1], 8) };
   } catch {
     return null;
   }
@@ -351,7 +433,9 @@ function fdinfo(descriptor) {
 
 // node's own descriptors, which the command was not given: its event loop's
 // (anonymous inodes) and the pipes whose two ends it holds.
+/** @param {Map<number, string>} links */
 function nodesOwn(links) {
+  /** @type {Map<string, Set<number>>} */
   const ends = new Map();
   for (const [descriptor, link] of links) {
     if (!link.startsWith('pipe:')) continue;
@@ -362,7 +446,7 @@ function nodesOwn(links) {
     [...links]
       .filter(
         ([descriptor, link]) =>
-          descriptor > 2 && (link.startsWith('anon_inode:') || ends.get(link)?.size > 1),
+          descriptor > 2 && (link.startsWith('anon_inode:') || (ends.get(link)?.size ?? 0) > 1),
       )
       .map(([descriptor]) => descriptor),
   );

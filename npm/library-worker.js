@@ -13,33 +13,42 @@
 // over whole) or {pulled: {size, shared}} (read by the calling thread into
 // `shared`, a SharedArrayBuffer, slice by slice as the program asks).
 import { BlockOutput, bytesSource, FixedOutput, SliceInput } from './files.js';
+import { kFileNames, kOutputTypes, readKeys } from './jobs.js';
 import { inFolder, runProgram } from './run.js';
 
-const kNames = {
-  wav2ima: ['in.wav', 'out.ima'],
-  imaenc: ['in.wav', 'out.ima'],
-  ima2wav: ['in.ima', 'out.wav'],
-};
-const kTypes = {
-  wav2ima: 'application/octet-stream',
-  imaenc: 'application/octet-stream',
-  ima2wav: 'audio/wav',
-};
 const kHeaderBytes = 44; // of the WAV ima2wav writes, before 4 bytes a stream byte
 // A share reported once this much more of the input was read, and at least
 // so many bytes: a small conversion reports only its end.
 const kShareStep = 0.01;
 const kShareBytes = 1 << 20;
 
+/**
+ * The calling thread, as this worker talks to it.
+ * @typedef {object} Port
+ * @property {(message: object, transfer?: ArrayBuffer[]) => void} post
+ * @property {(handler: (message: any) => void) => void} on
+ */
+/** @typedef {Record<string, WebAssembly.Module>} Modules */
+/** @typedef {'wav2ima' | 'imaenc' | 'ima2wav'} Program */
+
 // A source whose bytes the calling thread copies into `shared` on request:
 // control[0] is 0 while a slice is asked for and 1 once it is there;
 // control[1] holds its length, or -1 where it could not be read (the calling
 // thread knows why).
+/**
+ * @param {Port} port
+ * @param {number} job
+ * @param {{size: number, shared: SharedArrayBuffer}} pulled
+ */
 function pulledSource(port, job, { size, shared }) {
   const control = new Int32Array(shared, 0, 2);
   const data = new Uint8Array(shared, 8);
   return {
     size,
+    /**
+     * @param {number} position
+     * @param {number} wanted
+     */
     read(position, wanted) {
       Atomics.store(control, 0, 0);
       port.post({ type: 'read', job, position, size: Math.max(wanted, data.length) });
@@ -51,6 +60,12 @@ function pulledSource(port, job, { size, shared }) {
   };
 }
 
+/**
+ * @param {Port} port
+ * @param {number} job
+ * @param {any} input one of the three the head of this file names
+ * @returns {Blob | {size: number, read(position: number, wanted: number): Uint8Array}}
+ */
 function sourceOf(port, job, input) {
   if (input.blob) return input.blob;
   if (input.bytes) return bytesSource(input.bytes);
@@ -58,25 +73,25 @@ function sourceOf(port, job, input) {
 }
 
 // wavcheck's keys: the frames wav2ima would write, and why it refuses.
+/**
+ * @param {Modules} modules
+ * @param {Blob | {size: number, read(position: number, wanted: number): Uint8Array}} source
+ */
 async function check(modules, source) {
   const run = inFolder({ 'in.wav': new SliceInput(source) });
   const status = await runProgram(modules.wavcheck, ['wavcheck', 'in.wav'], run.fds);
-  const keys = { why: [] };
-  for (const line of run.out) {
-    const [key, value] = [line.slice(0, line.indexOf(' ')), line.slice(line.indexOf(' ') + 1)];
-    if (key === 'why') keys.why.push(value);
-    else keys[key] = value;
-  }
-  return status === 0 ? keys : null;
+  return status === 0 ? readKeys(run.out) : null;
 }
 
 // Bytes past what one array holds fail in words that say what to ask for.
+/** @param {number} length */
 function tooLarge(length) {
   return new Error(
     `the output, ${length} bytes, is more than one array holds: ask for output: 'blob'`,
   );
 }
 
+/** @param {number} length */
 function outputOf(length) {
   try {
     return new FixedOutput(length);
@@ -85,6 +100,10 @@ function outputOf(length) {
   }
 }
 
+/**
+ * @param {number} length
+ * @param {() => Promise<ArrayBuffer>} make
+ */
 async function oneArray(length, make) {
   try {
     return await make();
@@ -93,6 +112,12 @@ async function oneArray(length, make) {
   }
 }
 
+/**
+ * @param {Port} port
+ * @param {Modules} modules
+ * @param {{job: number, program: Program, options?: string[], input: any, output: 'bytes' | 'blob'}} asked
+ * @returns {Promise<[object, ArrayBuffer[]]>}
+ */
 async function convert(port, modules, { job, program, options = [], input, output }) {
   const source = sourceOf(port, job, input);
   // An array of the output's length where that is known before: ima2wav's
@@ -105,7 +130,7 @@ async function convert(port, modules, { job, program, options = [], input, outpu
   const length =
     program === 'ima2wav' ? kHeaderBytes + 4 * source.size : Number(keys?.frames ?? NaN);
   const exact = output === 'bytes' && Number.isSafeInteger(length);
-  const file = exact ? outputOf(length) : new BlockOutput(kTypes[program]);
+  const file = exact ? outputOf(length) : new BlockOutput(kOutputTypes[program]);
   let shownAt = 0;
   const reading = new SliceInput(source, (position) => {
     const step = position - shownAt;
@@ -113,11 +138,14 @@ async function convert(port, modules, { job, program, options = [], input, outpu
     shownAt = position;
     port.post({ type: 'share', job, share: position / source.size });
   });
-  const names = kNames[program];
+  const names = kFileNames[program];
   const run = inFolder({ [names[0]]: reading, [names[1]]: file });
   const status = await runProgram(modules[program], [program, ...options, ...names], run.fds);
+  /** @type {{type: 'done', job: number, status: number, message: string, unreadable?: string, reason?: string | null, output?: ArrayBuffer | Blob}} */
   const answer = { type: 'done', job, status, message: run.err.join('\n') };
-  if (reading.failure !== null) answer.unreadable = String(reading.failure.message);
+  const failure = reading.failure;
+  if (failure !== null)
+    answer.unreadable = failure instanceof Error ? failure.message : String(failure);
   if (status !== 0) {
     answer.reason = (keys ?? (await check(modules, source)))?.why.join('; ') || null;
     return [answer, []];
@@ -134,8 +162,10 @@ async function convert(port, modules, { job, program, options = [], input, outpu
 }
 
 // Serves the calling thread over `port`: {post(message, transfer), on(handler)}.
+/** @param {Port} port */
 export function serve(port) {
-  let modules = null;
+  /** @type {Modules} */
+  let modules = {};
   let queue = Promise.resolve();
   port.on((message) => {
     if (message.type === 'modules') {
@@ -147,7 +177,8 @@ export function serve(port) {
         const [answer, transfer] = await convert(port, modules, message);
         port.post(answer, transfer);
       } catch (error) {
-        port.post({ type: 'failed', job: message.job, message: String(error?.message ?? error) });
+        const why = error instanceof Error ? error.message : String(error);
+        port.post({ type: 'failed', job: message.job, message: why });
       }
     });
   });
@@ -157,15 +188,18 @@ export function serve(port) {
 // port from node's own modules.
 if (typeof WorkerGlobalScope !== 'undefined') {
   serve({
-    post: (message, transfer) => postMessage(message, transfer),
+    // A worker's postMessage, which the DOM's types give as the window's.
+    post: (message, transfer = []) =>
+      /** @type {any} */ (globalThis).postMessage(message, transfer),
     on: (handler) => {
       globalThis.onmessage = ({ data }) => handler(data);
     },
   });
 } else {
-  const { parentPort } = process.getBuiltinModule('node:worker_threads');
+  const port = process.getBuiltinModule('node:worker_threads').parentPort;
+  if (port === null) throw new Error("the library's worker runs in a worker thread");
   serve({
-    post: (message, transfer) => parentPort.postMessage(message, transfer),
-    on: (handler) => parentPort.on('message', handler),
+    post: (message, transfer = []) => port.postMessage(message, transfer),
+    on: (handler) => port.on('message', handler),
   });
 }

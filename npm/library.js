@@ -17,10 +17,68 @@
 //                 whose read fills `bytes` from `position` and gives the
 //                 count read; undefined elsewhere
 
+/** @typedef {import('./wav2ima.js').ProgramSource} ProgramSource */
+/** @typedef {import('./wav2ima.js').WavOptions} WavOptions */
+/**
+ * @typedef {object} WorkerLink
+ * @property {(message: object, transfer?: ArrayBuffer[]) => void} post
+ * @property {(handler: (message: any) => void) => void} on
+ * @property {(handler: (error: Error) => void) => void} onError
+ * @property {() => void} stop
+ * @property {(busy: boolean) => void} hold
+ */
+/**
+ * @typedef {object} OpenedFile
+ * @property {number} size
+ * @property {(bytes: Uint8Array, position: number) => Promise<number>} read
+ * @property {() => Promise<void>} close
+ */
+/**
+ * @typedef {object} Host
+ * @property {Record<string, ProgramSource | undefined>} programs
+ * @property {(url: string | URL) => Promise<ArrayBuffer | Uint8Array>} load
+ * @property {() => WorkerLink} startWorker
+ * @property {boolean} pulls
+ * @property {boolean} readsBlobs
+ * @property {string} inputs
+ * @property {((input: any) => Promise<OpenedFile>)} [openFile]
+ */
+/**
+ * A call, from its start to its end: what it asked for, and how its input
+ * goes to the worker once it runs.
+ * @typedef {object} Job
+ * @property {number} id
+ * @property {string} program
+ * @property {string[]} options
+ * @property {string} output
+ * @property {((share: number) => void) | undefined} onProgress
+ * @property {(value: any) => void} resolve
+ * @property {(error: any) => void} reject
+ * @property {unknown} failure
+ * @property {any} input the caller's, until the call runs
+ * @property {Pull | null} pull
+ * @property {boolean} closeFile
+ */
+/**
+ * An input this thread reads for the worker, slice by slice, into `shared`:
+ * one of `bytes`, `file` and `blob`.
+ * @typedef {object} Pull
+ * @property {Uint8Array | null} bytes
+ * @property {OpenedFile | null} file
+ * @property {Blob | null} blob
+ * @property {number} length
+ * @property {SharedArrayBuffer} shared
+ */
+
 // A conversion the program refused: its message ("convert error"), its exit
 // status, and what the file says of itself in plain words (`reason`, from
 // the project's own chunk walk; null where it says nothing against the file).
 export class ConversionError extends Error {
+  /**
+   * @param {string} message
+   * @param {number} status
+   * @param {string | null} reason
+   */
   constructor(message, status, reason) {
     super(message);
     this.name = 'ConversionError';
@@ -39,6 +97,7 @@ const kWasmMagic = [0x00, 0x61, 0x73, 0x6d];
 // cannot share memory with the worker copies an array so, and stays free.
 const kCopy = 8 << 20;
 
+/** @param {ArrayBufferLike} buffer */
 function isDetached(buffer) {
   try {
     buffer.slice(0, 0);
@@ -50,6 +109,10 @@ function isDetached(buffer) {
 
 // Where a conversion's input stood as it ran: a buffer shrunk or detached
 // under it is said as such.
+/**
+ * @param {string} program
+ * @param {Uint8Array} bytes
+ */
 function changed(program, bytes) {
   const how = isDetached(bytes.buffer) ? 'detached' : 'resized';
   return new TypeError(`${program}: the input's ArrayBuffer was ${how} during the conversion`);
@@ -57,30 +120,46 @@ function changed(program, bytes) {
 
 // The bytes as a Blob, copied a piece at a time, yielding between pieces;
 // a Blob of Blobs copies nothing more.
+/** @param {Uint8Array} bytes */
 async function blobOf(bytes) {
+  /** @type {Blob[]} */
   const pieces = [];
   for (let start = 0; start < bytes.length; start += kCopy) {
-    pieces.push(new Blob([bytes.subarray(start, start + kCopy)]));
+    pieces.push(
+      new Blob([/** @type {Uint8Array<ArrayBuffer>} */ (bytes.subarray(start, start + kCopy))]),
+    );
     await new Promise((resume) => setTimeout(resume, 0));
   }
   return new Blob(pieces);
 }
 
+/** @param {AbortSignal} signal */
 function abortError(signal) {
   return signal.reason ?? new DOMException('The conversion was aborted', 'AbortError');
 }
 
+/** @param {Host} host */
 export function library(host) {
   let sources = host.programs;
+  /** @type {Promise<Record<string, WebAssembly.Module>> | null} */
   let compiled = null;
+  /** @type {WorkerLink | null} */
   let worker = null;
   let nextJob = 0;
+  /** @type {Job[]} */
   const queue = [];
+  /** @type {Job | null} */
   let running = null;
   // Each AbortSignal's calls, under one listener: many listeners on one
   // signal make node warn of a leak.
+  /** @type {WeakMap<AbortSignal, {jobs: Set<Job>, onAbort: () => void}>} */
   const watchers = new WeakMap();
 
+  /**
+   * @param {unknown} source
+   * @param {string} name
+   * @returns {WebAssembly.Module | Promise<WebAssembly.Module>}
+   */
   function compile(source, name) {
     if (source instanceof WebAssembly.Module) return source;
     if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) {
@@ -100,6 +179,10 @@ export function library(host) {
 
   // A program fetched from `from`; a server that answered with something
   // else (a dev server's page, most often) is named, with what it sent.
+  /**
+   * @param {ArrayBuffer | Uint8Array} buffer
+   * @param {string | URL} from
+   */
   function compileFetched(buffer, from) {
     const bytes = new Uint8Array(ArrayBuffer.isView(buffer) ? buffer.buffer : buffer);
     const start = ArrayBuffer.isView(buffer) ? buffer.byteOffset : 0;
@@ -134,6 +217,7 @@ export function library(host) {
   // (a bundler that left the .wasm files behind): each a URL (or a string
   // naming one, or a path under node), a Response, bytes or a compiled
   // WebAssembly.Module.
+  /** @param {Record<string, ProgramSource | undefined>} programs */
   function usePrograms(programs) {
     for (const name of ['wav2ima', 'ima2wav', 'wavcheck']) {
       if (programs?.[name] === undefined) throw new TypeError(`usePrograms: ${name} is missing`);
@@ -166,9 +250,10 @@ export function library(host) {
   }
 
   async function next() {
-    if (running !== null || queue.length === 0) return;
-    running = queue.shift();
-    const job = running;
+    if (running !== null) return;
+    const job = queue.shift();
+    if (job === undefined) return;
+    running = job;
     try {
       await startWorker();
     } catch (error) {
@@ -179,8 +264,10 @@ export function library(host) {
     }
     if (running !== job) return; // aborted while the worker started
     // The input is taken only now, so that a queued call holds no copy.
+    /** @type {[object, ArrayBuffer[]]} */
+    let sent;
     try {
-      [job.transport, job.transfer] = await transport(job, job.input);
+      sent = await transport(job, job.input);
     } catch (error) {
       if (running !== job) return;
       running = null;
@@ -188,9 +275,9 @@ export function library(host) {
       next();
       return;
     }
-    if (running !== job) {
+    if (running !== job || worker === null) {
       // Aborted while its file opened: closed here, as the call settled.
-      if (job.closeFile) job.file.close().catch(() => {});
+      if (job.closeFile) job.pull?.file?.close().catch(() => {});
       return;
     }
     worker.hold(true);
@@ -200,21 +287,27 @@ export function library(host) {
         job: job.id,
         program: job.program,
         options: job.options,
-        input: job.transport,
+        input: sent[0],
         output: job.output,
       },
-      job.transfer,
+      sent[1],
     );
   }
 
   // A slice of a pulled input, copied into the shared buffer the worker
   // waits on. A read that fails tells the worker so, and the job why.
+  /**
+   * @param {Job} job
+   * @param {{position: number, size: number}} asked
+   */
   async function answerRead(job, { position, size }) {
-    const control = new Int32Array(job.shared, 0, 2);
-    const data = new Uint8Array(job.shared, 8);
-    const end = Math.min(position + Math.min(size, data.length), job.length);
+    const pull = job.pull;
+    if (pull === null) return;
+    const control = new Int32Array(pull.shared, 0, 2);
+    const data = new Uint8Array(pull.shared, 8);
+    const end = Math.min(position + Math.min(size, data.length), pull.length);
     try {
-      Atomics.store(control, 1, await readSlice(job, data, position, end));
+      Atomics.store(control, 1, await readSlice(job.program, pull, data, position, end));
     } catch (error) {
       job.failure ??= error;
       Atomics.store(control, 1, -1);
@@ -224,27 +317,37 @@ export function library(host) {
   }
 
   // The input's bytes from `position` to `end` into `data`; their count.
-  async function readSlice(job, data, position, end) {
-    if (job.bytes !== null) {
-      if (job.bytes.length !== job.length) throw changed(job.program, job.bytes);
-      data.set(job.bytes.subarray(position, end));
+  /**
+   * @param {string} program
+   * @param {Pull} pull
+   * @param {Uint8Array} data
+   * @param {number} position
+   * @param {number} end
+   */
+  async function readSlice(program, { bytes, file, blob, length }, data, position, end) {
+    if (bytes !== null) {
+      if (bytes.length !== length) throw changed(program, bytes);
+      data.set(bytes.subarray(position, end));
       return end - position;
     }
-    if (job.file !== null) {
+    if (file !== null) {
       // A read may give less than asked for; only the file's end gives none.
       let filled = 0;
       while (position + filled < end) {
-        const count = await job.file.read(data.subarray(filled, end - position), position + filled);
+        const count = await file.read(data.subarray(filled, end - position), position + filled);
         if (count === 0) break;
         filled += count;
       }
       return filled;
     }
-    const bytes = new Uint8Array(await job.blob.slice(position, end).arrayBuffer());
-    data.set(bytes);
-    return bytes.length;
+    const read = new Uint8Array(
+      await /** @type {Blob} */ (blob).slice(position, end).arrayBuffer(),
+    );
+    data.set(read);
+    return read.length;
   }
 
+  /** @param {any} message the worker's, as library-worker.js lists them */
   function answer(message) {
     const job = running;
     if (job === null || message.job !== job.id) return;
@@ -257,13 +360,17 @@ export function library(host) {
       return;
     }
     running = null;
-    worker.hold(false);
-    job.settle(message);
+    worker?.hold(false);
+    settle(job, message);
     next();
   }
 
   // A caller's onProgress that throws fails its own call with what it threw,
   // never the queue behind it, and never as an uncaught exception.
+  /**
+   * @param {Job} job
+   * @param {number} share
+   */
   function report(job, share) {
     try {
       job.onProgress?.(share);
@@ -272,6 +379,10 @@ export function library(host) {
     }
   }
 
+  /**
+   * @param {Job} job
+   * @param {any} message the worker's 'done' or 'failed'
+   */
   function settle(job, message) {
     if (message.type === 'failed') {
       job.reject(new Error(`${job.program}: ${message.message}`));
@@ -298,39 +409,53 @@ export function library(host) {
   // where the worker reads Blobs, anything else slice by slice through a
   // shared buffer, or, in a browser page that cannot share one, as a Blob.
   // A file is opened here, and read by this thread.
+  /**
+   * @param {Job} job
+   * @param {any} input checked by convert()
+   * @returns {Promise<[object, ArrayBuffer[]]>}
+   */
   async function transport(job, input) {
     job.input = null;
-    if (isFile(input)) {
-      job.file = await host.openFile(input);
+    if (host.openFile !== undefined && isFile(input)) {
+      const file = await host.openFile(input);
       job.closeFile = typeof input === 'string' || input instanceof URL;
-      return pulled(job, null, job.file.size);
+      return pulled(job, { bytes: null, file, blob: null, length: file.size });
     }
+    /** @type {Uint8Array | null} */
     const bytes = input instanceof Blob ? null : input;
-    if (bytes !== null && isDetached(bytes.buffer)) {
+    if (bytes === null) {
+      if (host.readsBlobs) return [{ blob: input }, []];
+      return pulled(job, { bytes: null, file: null, blob: input, length: input.size });
+    }
+    if (isDetached(bytes.buffer)) {
       throw new TypeError(`${job.program}: the input's ArrayBuffer is detached`);
     }
-    if (bytes !== null && bytes.length <= kInline) {
+    if (bytes.length <= kInline) {
       // A copy of its own: a Buffer's slice() would be a view of the caller's.
       const copy = Uint8Array.prototype.slice.call(bytes);
       return [{ bytes: copy }, [copy.buffer]];
     }
-    if (bytes === null && host.readsBlobs) return [{ blob: input }, []];
-    if (bytes !== null && !host.pulls) {
+    if (!host.pulls) {
       const length = bytes.length;
       const blob = await blobOf(bytes);
       if (bytes.length !== length) throw changed(job.program, bytes);
       return [{ blob }, []];
     }
-    job.blob = bytes === null ? input : null;
-    return pulled(job, bytes, input.size ?? bytes.length);
+    return pulled(job, { bytes, file: null, blob: null, length: bytes.length });
   }
 
-  function pulled(job, bytes, length) {
-    Object.assign(job, { bytes, length, shared: new SharedArrayBuffer(8 + kPull) });
-    return [{ pulled: { size: length, shared: job.shared } }, []];
+  /**
+   * @param {Job} job
+   * @param {Omit<Pull, 'shared'>} from
+   * @returns {[object, ArrayBuffer[]]}
+   */
+  function pulled(job, from) {
+    job.pull = { ...from, shared: new SharedArrayBuffer(8 + kPull) };
+    return [{ pulled: { size: from.length, shared: job.pull.shared } }, []];
   }
 
   // A path or a FileHandle, where the host reads files.
+  /** @param {any} input */
   function isFile(input) {
     if (host.openFile === undefined) return false;
     if (typeof input === 'string' || input instanceof URL) return true;
@@ -341,9 +466,14 @@ export function library(host) {
     );
   }
 
+  /**
+   * @param {AbortSignal} signal
+   * @param {Job} job
+   */
   function watch(signal, job) {
     let watcher = watchers.get(signal);
     if (watcher === undefined) {
+      /** @type {Set<Job>} */
       const jobs = new Set();
       const onAbort = () => {
         watchers.delete(signal);
@@ -351,7 +481,7 @@ export function library(host) {
         for (const each of stopped) {
           if (queue.includes(each)) queue.splice(queue.indexOf(each), 1);
         }
-        if (stopped.includes(running)) {
+        if (running !== null && jobs.has(running)) {
           stopWorker();
           next();
         }
@@ -364,6 +494,10 @@ export function library(host) {
     watcher.jobs.add(job);
   }
 
+  /**
+   * @param {AbortSignal} signal
+   * @param {Job} job
+   */
   function unwatch(signal, job) {
     const watcher = watchers.get(signal);
     if (watcher === undefined) return;
@@ -373,6 +507,12 @@ export function library(host) {
     signal.removeEventListener('abort', watcher.onAbort);
   }
 
+  /**
+   * @param {'wav2ima' | 'ima2wav'} program
+   * @param {any} input the caller's, checked here
+   * @param {WavOptions | null} [options]
+   * @returns {Promise<Uint8Array | Blob>}
+   */
   function convert(program, input, options = {}) {
     return new Promise((resolve, reject) => {
       // null options are none, as undefined ones are.
@@ -400,12 +540,14 @@ export function library(host) {
         throw new TypeError(`${program}: onProgress must be a function`);
       }
       if (signal?.aborted) throw abortError(signal);
+      /** @type {(then: (value: any) => void) => (value: any) => void} */
       const settled = (then) => (value) => {
         if (signal) unwatch(signal, job);
-        if (job.closeFile) job.file.close().catch(() => {});
+        if (job.closeFile) job.pull?.file?.close().catch(() => {});
         job.closeFile = false;
         then(value);
       };
+      /** @type {Job} */
       const job = {
         id: ++nextJob,
         program: level === undefined ? program : 'imaenc',
@@ -416,10 +558,9 @@ export function library(host) {
         reject: settled(reject),
         failure: null,
         input,
-        file: null,
+        pull: null,
         closeFile: false,
       };
-      job.settle = (message) => settle(job, message);
       if (signal) watch(signal, job);
       queue.push(job);
       next();
@@ -427,7 +568,9 @@ export function library(host) {
   }
 
   return {
+    /** @type {(wav: any, options?: WavOptions | null) => Promise<Uint8Array | Blob>} */
     wav2ima: (wav, options) => convert('wav2ima', wav, options),
+    /** @type {(stream: any, options?: WavOptions | null) => Promise<Uint8Array | Blob>} */
     ima2wav: (stream, options) => convert('ima2wav', stream, options),
     usePrograms,
   };

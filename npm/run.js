@@ -9,10 +9,15 @@ import { ConsoleStdout, File, OpenFile, PreopenDirectory, WASI } from './shim/in
 // inodes) as the page and the library run it: nothing on standard input,
 // standard output and error kept as lines in `out`, `err` and, in the order
 // they came, `lines`, and the files in the folder the program starts in.
+/** @param {Record<string, import('./shim/index.js').Inode>} files */
 export function inFolder(files) {
+  /** @type {string[]} */
   const out = [];
+  /** @type {string[]} */
   const err = [];
+  /** @type {string[]} */
   const lines = [];
+  /** @param {string[]} own */
   const stream = (own) =>
     ConsoleStdout.lineBuffered((line) => {
       own.push(line);
@@ -34,10 +39,13 @@ export function inFolder(files) {
 // reads or writes the program's memory where it is, instead of through the
 // copies the shim makes. Relies on the shim's `inst`, `fds`, `args` and
 // `env`, and on 8-byte iovecs {buf, len}.
+/** @param {WASI} shim */
 function answerOwnCalls(shim) {
   const encoder = new TextEncoder();
+  /** @param {string[]} strings */
   const bytes = (strings) => strings.reduce((sum, s) => sum + encoder.encode(s).length + 1, 0);
-  const sizes = (key) => (countAt, sizeAt) => {
+  /** @param {'args' | 'env'} key */
+  const sizes = (key) => (/** @type {number} */ countAt, /** @type {number} */ sizeAt) => {
     const view = new DataView(shim.inst.exports.memory.buffer);
     view.setUint32(countAt, shim[key].length, true);
     view.setUint32(sizeAt, bytes(shim[key]), true);
@@ -53,8 +61,15 @@ function answerOwnCalls(shim) {
 
 // fd_read or fd_write over the program's memory for a file that has
 // `method`; the shim's own call for any other.
+/**
+ * @param {WASI} shim
+ * @param {'readInto' | 'writeFrom'} method
+ * @param {(...args: any[]) => unknown} shims the shim's own call
+ */
 function inPlace(shim, method, shims) {
+  /** @type {(fd: number, iovs: number, count: number, doneAt: number) => unknown} */
   return (fd, iovs, count, doneAt) => {
+    /** @type {any} A file of the shim's, or of this project's, which may read in place */
     const file = shim.fds[fd];
     if (typeof file?.[method] !== 'function') return shims(fd, iovs, count, doneAt);
     const memory = shim.inst.exports.memory.buffer;
@@ -78,6 +93,13 @@ function inPlace(shim, method, shims) {
 // name first), `fds` (the shim's open files, by number) and `env`
 // (NAME=value strings). Resolves to the exit status; a program that traps
 // rejects.
+/**
+ * @param {WebAssembly.Module} module
+ * @param {string[]} args
+ * @param {import('./shim/index.js').Fd[]} fds
+ * @param {string[]} [env]
+ * @returns {Promise<number>}
+ */
 export async function runProgram(module, args, fds, env = []) {
   // The shim logs every call to the console unless told not to.
   const shim = new WASI(args, env, fds, { debug: false });

@@ -13,17 +13,19 @@ const programs = {
   imaenc: new URL('./imaenc.wasm', import.meta.url),
 };
 
+/** @param {string | URL} url */
 async function load(url) {
   const response = await fetch(url);
   if (!response.ok) throw new Error(`${url}: ${response.status} ${response.statusText}`);
   return response.arrayBuffer();
 }
 
+/** @returns {import('./library.js').WorkerLink} */
 function startWorker() {
   const url = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
   const worker = new Worker(url);
   return {
-    post: (message, transfer) => worker.postMessage(message, transfer),
+    post: (message, transfer = []) => worker.postMessage(message, transfer),
     on: (handler) => {
       worker.onmessage = ({ data }) => handler(data);
     },

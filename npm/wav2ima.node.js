@@ -5,8 +5,9 @@ import { Worker } from 'node:worker_threads';
 import { library } from './library.js';
 import workerSource from './worker-source.js';
 
-const beside = (name) => new URL(`./${name}.wasm`, import.meta.url);
+const beside = (/** @type {string} */ name) => new URL(`./${name}.wasm`, import.meta.url);
 
+/** @param {string | URL} source */
 function load(source) {
   if (typeof source === 'string' && /^https?:/.test(source)) source = new URL(source);
   if (source instanceof URL && source.protocol !== 'file:') {
@@ -20,8 +21,12 @@ function load(source) {
 
 // A file the library reads itself, by this thread: node's openAsBlob gives a
 // file past 4 GiB a size modulo 2^32, and would lose the rest of it.
+/**
+ * @param {string | URL | import('node:fs/promises').FileHandle} input
+ * @returns {Promise<import('./library.js').OpenedFile>}
+ */
 async function openFile(input) {
-  const opened = !(typeof input === 'object' && typeof input?.fd === 'number');
+  const opened = typeof input === 'string' || input instanceof URL;
   const handle = opened ? await open(input, 'r') : input;
   try {
     const { size } = await handle.stat();
@@ -37,10 +42,11 @@ async function openFile(input) {
   }
 }
 
+/** @returns {import('./library.js').WorkerLink} */
 function startWorker() {
   const worker = new Worker(workerSource, { eval: true });
   return {
-    post: (message, transfer) => worker.postMessage(message, transfer),
+    post: (message, transfer = []) => worker.postMessage(message, transfer),
     on: (handler) => worker.on('message', handler),
     onError: (handler) => worker.on('error', handler),
     stop: () => worker.terminate(),

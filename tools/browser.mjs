@@ -7,15 +7,22 @@ import puppeteer from 'puppeteer-core';
 
 // A plain static server, as any would serve a folder. A path in `failNext`
 // fails once, as on a flaky network: a program is not found, a script throws.
+/** @type {Record<string, string>} */
 const types = {
   '.html': 'text/html',
   '.js': 'text/javascript',
   '.css': 'text/css',
   '.wasm': 'application/wasm',
 };
+/**
+ * @param {string} root
+ * @param {Set<string>} [failNext]
+ * @returns {Promise<Omit<import('node:http').Server, 'address'> &
+ *   {address(): import('node:net').AddressInfo}>}
+ */
 export async function serve(root, failNext = new Set()) {
   const server = createServer(async (request, response) => {
-    const path = new URL(request.url, 'http://page').pathname;
+    const path = new URL(request.url ?? '/', 'http://page').pathname;
     if (failNext.delete(path.slice(1))) {
       if (path.endsWith('.js'))
         response
@@ -34,8 +41,9 @@ export async function serve(root, failNext = new Set()) {
       response.writeHead(404).end();
     }
   });
-  await new Promise((done) => server.listen(0, '127.0.0.1', done));
-  return server;
+  await new Promise((done) => server.listen(0, '127.0.0.1', () => done(undefined)));
+  // Listening on a port, it has an address with one.
+  return /** @type {any} */ (server);
 }
 
 export function launch() {
@@ -58,12 +66,13 @@ export function launch() {
 }
 
 // The memory of chromium's processes, proportional set size summed.
+/** @param {number[]} pids */
 export async function browserMemory(pids) {
   let total = 0;
   for (const pid of pids) {
     try {
-      total +=
-        Number(/Pss:\s+(\d+)/.exec(await readFile(`/proc/${pid}/smaps_rollup`, 'utf8'))[1]) * 1024;
+      const pss = /Pss:\s+(\d+)/.exec(await readFile(`/proc/${pid}/smaps_rollup`, 'utf8'));
+      total += Number(pss?.[1] ?? 0) * 1024;
     } catch {
       /* a process that has ended */
     }
@@ -72,7 +81,9 @@ export async function browserMemory(pids) {
 }
 
 // The browser's process and all below it.
+/** @param {number} root */
 export async function browserPids(root) {
+  /** @type {Map<number, number[]>} */
   const children = new Map();
   for (const pid of (await readdir('/proc')).filter((name) => /^\d+$/.test(name))) {
     try {
@@ -90,6 +101,11 @@ export async function browserPids(root) {
 
 // Runs `action`, sampling the memory of `pids` as it runs: {result, grew},
 // the peak over what there was before.
+/**
+ * @template T
+ * @param {number[]} pids
+ * @param {() => Promise<T>} action
+ */
 export async function growth(pids, action) {
   const before = await browserMemory(pids);
   let peak = before;

@@ -4,11 +4,20 @@ import { open } from 'node:fs/promises';
 
 // A canonical WAV header; `unknownSize` writes both sizes as 0xFFFFFFFF, as
 // a writer streaming to a pipe does.
+/**
+ * @typedef {object} WavFormat
+ * @property {number} [channels]
+ * @property {number} [rate]
+ * @property {number} [bits]
+ * @property {number} [dataSize]
+ * @property {boolean} [unknownSize]
+ */
+/** @param {WavFormat} format */
 export function wavHeader({
   channels = 2,
   rate = 44100,
   bits = 16,
-  dataSize,
+  dataSize = 0,
   unknownSize = false,
 }) {
   const header = Buffer.alloc(44);
@@ -29,6 +38,11 @@ export function wavHeader({
 
 // A WAV of silence but for a few patterns, around 2 GiB among other places:
 // sparse, so that gigabytes cost little disk.
+/**
+ * @param {string} path
+ * @param {number} dataSize
+ * @param {WavFormat} [format]
+ */
 export async function sparseWav(path, dataSize, format = {}) {
   const file = await open(path, 'w');
   await file.write(wavHeader({ ...format, dataSize }), 0, 44, 0);

@@ -7,9 +7,13 @@
 const kMaxBaseBytes = 200;
 const kDeviceNames = /^(con|prn|aux|nul|com[1-9]|lpt[1-9])(\..*)?$/i;
 
-const utf8Length = (text) => new TextEncoder().encode(text).length;
+const utf8Length = (/** @type {string} */ text) => new TextEncoder().encode(text).length;
 
 // One path segment made safe, `fallback` where nothing of it is left.
+/**
+ * @param {string} segment
+ * @param {string} fallback
+ */
 export function safeSegment(segment, fallback) {
   let safe = [...segment]
     .filter((c) => c >= ' ' && c !== '\u007f')
@@ -22,21 +26,27 @@ export function safeSegment(segment, fallback) {
 }
 
 // A file's name without its extension ("take.wav" -> "take").
-export const baseName = (name) => name.replace(/\.[^.]*$/, '');
+export const baseName = (/** @type {string} */ name) => name.replace(/\.[^.]*$/, '');
 
 // The safe name of what is made of `input` (a name, or a path "a/b.wav" of
 // a dropped folder): each segment made safe, the extension replaced.
+/**
+ * @param {string} input
+ * @param {string} extension
+ */
 export function madeName(input, extension) {
   const segments = input.split('/');
-  const file = `${safeSegment(baseName(segments.pop()), 'stream')}${extension}`;
+  const file = `${safeSegment(baseName(segments.pop() ?? ''), 'stream')}${extension}`;
   return [...segments.map((segment) => safeSegment(segment, 'folder')), file].join('/');
 }
 
 // Gives out names distinct from each other, as Windows and macOS compare
 // them (whatever the case): "a.ima", then "a-2.ima", "a-3.ima".
 export class NameSet {
+  /** @type {Set<string>} */
   #taken = new Set();
 
+  /** @param {string} name */
   claim(name) {
     const dot = name.lastIndexOf('.');
     const [stem, extension] =

@@ -23,7 +23,13 @@ import { sparseWav, wavHeader } from '../tools/wav_inputs.mjs';
 const [folder, native, example, screenshot] = process.argv.slice(2).map((path) => resolve(path));
 const nativeWav2ima = join(native, 'wav2ima');
 const nativeImaenc = join(native, 'imaenc');
+/** @typedef {import('puppeteer-core').Page & {requests: string[]}} TestPage */
+/** @type {string[]} */
 const failures = [];
+/**
+ * @param {boolean} ok
+ * @param {string} what
+ */
 function check(ok, what) {
   console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
   if (!ok) failures.push(what);
@@ -37,7 +43,7 @@ const origin = `http://127.0.0.1:${server.address().port}/`;
 
 // The inputs: WAV files by their format fields, sparse ones by size.
 const scratch = await mkdtemp(join(tmpdir(), 'wav2ima-page-'));
-const at = (name) => join(scratch, name);
+const at = (/** @type {string} */ name) => join(scratch, name);
 const sweep = await readFile(example);
 await writeFile(at('sweep.wav'), sweep);
 await writeFile(at('truncated.wav'), sweep.subarray(0, 1000));
@@ -85,6 +91,8 @@ await sparseWav(at('1GB.wav'), 1_000_000_000);
 await sparseWav(at('2.5GB.wav'), 2_500_000_000);
 // 2,999.99998 s: the stream's length as people read it is 50:00.0.
 await sparseWav(at('fifty.wav'), 4 * 132_299_999);
+// 3,600.1 s: an hour and a tenth of a second.
+await sparseWav(at('hour.wav'), 4 * 158_764_410);
 // More than 4 GiB of streams, for a zip that needs ZIP64: a streaming
 // writer's WAV, its sizes unknown, running past 16 GiB.
 await sparseWav(at('17GB.wav'), 4 * 4_400_000_000, { unknownSize: true });
@@ -156,6 +164,11 @@ await sparseWav(at('seventy.wav'), 4 * 48000 * 4200, { rate: 48000 });
 // slices: the page's download is hashed the same way.
 const kSlice = 64 << 20;
 // The native stream's digests, slice by slice: wav2ima's, or imaenc's at `level`.
+/**
+ * @param {string} name
+ * @param {string | null} [level]
+ * @returns {Promise<string[]>}
+ */
 function nativeDigests(name, level = null) {
   const [program, options] = level === null ? [nativeWav2ima, []] : [nativeImaenc, [`-${level}`]];
   execFileSync(program, [...options, at(name), at(`${name}.native`)], { stdio: 'ignore' });
@@ -183,9 +196,13 @@ await browserSession.send('Browser.setDownloadBehavior', {
 });
 
 // A fresh page; `failOnce` makes the next request for that file fail.
+/**
+ * @param {{url?: string, failOnce?: string | null}} [options]
+ * @returns {Promise<TestPage>}
+ */
 async function openPage({ url = origin, failOnce = null } = {}) {
   if (failOnce) failNext.add(failOnce);
-  const page = await browser.newPage();
+  const page = /** @type {TestPage} */ (await browser.newPage());
   await page.setViewport({ width: 800, height: 900 });
   page.requests = [];
   page.on('request', (request) => page.requests.push(request.url()));
@@ -199,13 +216,13 @@ async function openPage({ url = origin, failOnce = null } = {}) {
     // The live region's words are counted as they change.
     window.begun = false;
     window.announced = 0;
-    const results = document.querySelector('#results');
+    const results = /** @type {HTMLElement} */ (document.querySelector('#results'));
     new MutationObserver(() => {
       window.begun ||= results.getAttribute('aria-busy') === 'true';
     }).observe(results, { attributes: true });
     new MutationObserver(() => {
       window.announced += 1;
-    }).observe(document.querySelector('#notice'), {
+    }).observe(/** @type {HTMLElement} */ (document.querySelector('#notice')), {
       childList: true,
       characterData: true,
       subtree: true,
@@ -214,16 +231,38 @@ async function openPage({ url = origin, failOnce = null } = {}) {
   return page;
 }
 
+/** @typedef {import('puppeteer-core').Page} Page */
+/** @param {Page} page */
 const longestPause = async (page) => Math.max(0, ...(await page.evaluate(() => window.longTasks)));
-const notice = (page) => page.$eval('#notice', (element) => element.textContent);
+/** @param {Page} page */
+const notice = (page) => page.$eval('#notice', (element) => element.textContent ?? '');
+/** @param {Page} page */
 const settled = (page) =>
   page.waitForFunction(
-    () => window.begun && document.querySelector('#results').getAttribute('aria-busy') === 'false',
+    () => window.begun && document.querySelector('#results')?.getAttribute('aria-busy') === 'false',
     { timeout: 600000, polling: 100 },
   );
-const choose = async (page, names) => (await page.$('#wav-file')).uploadFile(...names.map(at));
+/** @param {Page} page */
+const handle = async (page, /** @type {string} */ selector) => {
+  const found = await page.$(selector);
+  if (found === null) throw new Error(`the page has no ${selector}`);
+  return found;
+};
+/**
+ * @param {Page} page
+ * @param {string[]} names
+ */
+const choose = async (page, names) =>
+  /** @type {import('puppeteer-core').ElementHandle<HTMLInputElement>} */ (
+    await handle(page, '#wav-file')
+  ).uploadFile(...names.map(at));
+/**
+ * @param {Page} page
+ * @param {string[]} names
+ */
 async function dropOn(page, names) {
-  const box = await (await page.$('#drop')).boundingBox();
+  const box = await (await handle(page, '#drop')).boundingBox();
+  if (box === null) throw new Error('the drop zone is not shown');
   const point = { x: box.x + 20, y: box.y + 20 };
   const data = { items: [], files: names.map(at), dragOperationsMask: 1 };
   await page.mouse.dragEnter(point, data);
@@ -231,6 +270,10 @@ async function dropOn(page, names) {
   await page.mouse.drop(point, data);
 }
 // The folder chooser as a keyboard works it: the button focused, Enter.
+/**
+ * @param {Page} page
+ * @param {string} name
+ */
 async function chooseFolderByKeyboard(page, name) {
   const waiting = page.waitForFileChooser();
   await page.focus('#choose-folder');
@@ -238,20 +281,24 @@ async function chooseFolderByKeyboard(page, name) {
   await page.keyboard.press('Enter');
   await (await waiting).accept([at(name)]);
 }
+/** @type {(page: Page, share: number) => Promise<unknown>} */
 const untilRead = (page, share) =>
   page.waitForFunction(
-    (s) => document.querySelector('#progress').value >= s,
+    (s) => /** @type {HTMLProgressElement} */ (document.querySelector('#progress')).value >= s,
     { timeout: 60000, polling: 20 },
     share,
   );
-const link = (row) => `#results > li:nth-child(${row}) a[download]`;
+const link = (/** @type {number} */ row) => `#results > li:nth-child(${row}) a[download]`;
+/** @type {(row: number, label: string) => string} */
 const rowButton = (row, label) => `#results > li:nth-child(${row}) button[aria-label^="${label}"]`;
 
 // The download's bytes hashed in the page as the native ones were.
+/** @type {(page: Page, selector: string) => Promise<{name: string, digests: string[]}>} */
 const downloaded = (page, selector) =>
   page.$eval(
     selector,
-    async (element, slice) => {
+    async (found, slice) => {
+      const element = /** @type {HTMLAnchorElement} */ (found);
       const blob = await (await fetch(element.href)).blob();
       const digests = [];
       for (let start = 0; start < blob.size || start === 0; start += slice) {
@@ -267,31 +314,43 @@ const downloaded = (page, selector) =>
     },
     kSlice,
   );
+/** @type {(page: Page, selector: string) => Promise<Buffer>} */
 const bytesOf = async (page, selector) =>
   Buffer.from(
     await page.$eval(selector, async (element) => [
-      ...new Uint8Array(await (await fetch(element.href)).arrayBuffer()),
+      ...new Uint8Array(
+        await (await fetch(/** @type {HTMLAnchorElement} */ (element).href)).arrayBuffer(),
+      ),
     ]),
   );
 
+/** @type {(page: Page, row?: number) => Promise<{src: string, duration: number}>} */
 const listen = async (page, row = 1) => {
-  const before = await page.$eval('#player', (player) => player.src);
+  const before = await page.$eval(
+    '#player',
+    (found) => /** @type {HTMLAudioElement} */ (found).src,
+  );
   await page.click(rowButton(row, 'Listen'));
   await page.waitForFunction(
-    (old) =>
-      document.querySelector('#player').src !== old &&
-      document.querySelector('#player').readyState >= 1,
+    (old) => {
+      const audio = /** @type {HTMLAudioElement} */ (document.querySelector('#player'));
+      return audio.src !== old && audio.readyState >= 1;
+    },
     { timeout: 170000 },
     before,
   );
-  return page.$eval('#player', (player) => ({ src: player.src, duration: player.duration }));
+  return page.$eval('#player', (found) => {
+    const audio = /** @type {HTMLAudioElement} */ (found);
+    return { src: audio.src, duration: audio.duration };
+  });
 };
 
 // The zip "download all" makes, as the browser saves it: {path, names}.
+/** @param {Page} page */
 async function downloadZip(page) {
   const saved = new Promise((done) =>
     browserSession.on('Browser.downloadProgress', (event) => {
-      if (event.state === 'completed') done();
+      if (event.state === 'completed') done(undefined);
     }),
   );
   await rm(join(downloads, 'wav2ima-streams.zip'), { force: true });
@@ -306,10 +365,15 @@ async function downloadZip(page) {
     .filter(Boolean);
   return { path, names };
 }
-const zipTested = (path) => spawnSync('unzip', ['-tq', path], { encoding: 'utf8' });
+const zipTested = (/** @type {string} */ path) =>
+  spawnSync('unzip', ['-tq', path], { encoding: 'utf8' });
 
 // axe-core's findings on the page as it stands, in the light and the dark
 // theme: none may remain.
+/**
+ * @param {Page} page
+ * @param {string} when
+ */
 async function accessible(page, when) {
   await page.addScriptTag({
     path: new URL('../node_modules/axe-core/axe.min.js', import.meta.url).pathname,
@@ -328,10 +392,16 @@ async function accessible(page, when) {
   }
   await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'light' }]);
 }
+/** @param {Page} page */
 const focused = (page) =>
-  page.evaluate(() => document.activeElement.id || document.activeElement.tagName);
+  page.evaluate(() => document.activeElement?.id || document.activeElement?.tagName);
 
 // The left channel of the WAV ima2wav makes of a stream: what a player plays.
+/**
+ * @param {Uint8Array} stream
+ * @param {string} name
+ * @param {number} [channel]
+ */
 function played(stream, name, channel = 0) {
   writeFileSync(at(`${name}.ima`), stream);
   execFileSync(join(native, 'ima2wav'), [at(`${name}.ima`), at(`${name}.played.wav`)], {
@@ -342,8 +412,13 @@ function played(stream, name, channel = 0) {
     wav.readInt16LE(44 + 4 * i + 2 * channel),
   );
 }
-const rms = (samples) => Math.sqrt(samples.reduce((sum, x) => sum + x * x, 0) / samples.length);
+const rms = (/** @type {Int16Array} */ samples) =>
+  Math.sqrt(samples.reduce((sum, x) => sum + x * x, 0) / samples.length);
 // The best correlation of the two within 64 frames of each other.
+/**
+ * @param {Int16Array} a
+ * @param {Int16Array} b
+ */
 function correlation(a, b) {
   let best = -1;
   for (let lag = -64; lag <= 64; lag++) {
@@ -361,6 +436,11 @@ function correlation(a, b) {
 }
 // What the page prepared, beside what sox's resampling of the same file
 // gives through the native programs.
+/**
+ * @param {Page} page
+ * @param {string} input
+ * @param {boolean | undefined} correlated
+ */
 async function likeSox(page, input, correlated) {
   const stream = await bytesOf(page, link(1));
   execFileSync('sox', [at(input), '-r', '44100', '-c', '2', '-b', '16', at(`${input}.sox.wav`)]);
@@ -386,6 +466,7 @@ async function likeSox(page, input, correlated) {
   }
 }
 // The share of samples at full scale in what a player plays of the stream.
+/** @param {Page} page */
 async function atTheRails(page) {
   const stream = await bytesOf(page, link(1));
   const samples = [0, 1].flatMap((channel) => [...played(stream, `rails${channel}`, channel)]);
@@ -394,11 +475,49 @@ async function atTheRails(page) {
 
 const kPause = 500; // ms: a main-thread task this long fails; bench/page.mjs holds 50
 // biome-ignore lint/suspicious/noControlCharactersInRegex: control characters are what it finds
-const safeDownload = (name) => !/[<>:"/\\|?*\u0000-\u001f]|^\./.test(name);
+const safeDownload = (/** @type {string} */ name) => !/[<>:"/\\|?*\u0000-\u001f]|^\./.test(name);
 const prepareAgain = '^Done: 0 streams made, 1 refused by wav2ima\\.$';
+
+/**
+ * What Resample does on a case's first row, and what the page then says.
+ * @typedef {object} PrepareCase
+ * @property {RegExp} notice
+ * @property {RegExp} [messages]
+ * @property {string} [like] the input whose resampling by sox it is compared with
+ * @property {boolean} [correlated]
+ * @property {string} [axe]
+ * @property {number} [rails]
+ * @property {number} [memory]
+ */
+/**
+ * @typedef {object} Case
+ * @property {string} name
+ * @property {{url?: string, failOnce?: string | null}} [page] a page of its own
+ * @property {RegExp} [atLoad]
+ * @property {string[]} [choose]
+ * @property {string[]} [drop]
+ * @property {string} [chooseFolder]
+ * @property {string} [level]
+ * @property {RegExp} [notice]
+ * @property {(string | RegExp)[]} [results]
+ * @property {string} [messages]
+ * @property {string} [download]
+ * @property {boolean} [noDownload]
+ * @property {boolean} [pauses]
+ * @property {number} [memory]
+ * @property {number} [listen]
+ * @property {boolean} [freshWorker]
+ * @property {string} [axe]
+ * @property {boolean} [shot]
+ * @property {(page: TestPage) => Promise<unknown>} [during]
+ * @property {(page: TestPage) => Promise<unknown> | void} [after]
+ * @property {() => Promise<unknown> | void} [beforePrepare]
+ * @property {PrepareCase} [prepare]
+ */
 
 // Each case: the page it needs (the shared one unless said), the files
 // chosen or dropped, what happens while they convert, and what must show.
+/** @type {Case[]} */
 const cases = [
   {
     name: 'the example among refused files',
@@ -441,10 +560,15 @@ const cases = [
   },
   {
     name: 'listen twice: one decoded WAV kept',
+    page: {},
     choose: ['sweep.wav'],
     notice: /^Done/,
     after: async (page) => {
+      const shown = () =>
+        page.$eval('#player', (player) => !(/** @type {HTMLElement} */ (player).hidden));
+      check(!(await shown()), 'listen: no player in the tab order before anything plays');
       const first = await listen(page);
+      check(await shown(), 'listen: the player shown once it plays');
       const second = await listen(page);
       check(
         Math.abs(second.duration - 4) < 0.01,
@@ -471,7 +595,10 @@ const cases = [
     results: [/^sweep\.wav: sweep\.ima/, /^silence\.wav: silence\.ima 0:01\.0/],
     after: async (page) => {
       check(
-        await page.$eval('#download-all', (a) => !a.href.startsWith('blob:')),
+        await page.$eval(
+          '#download-all',
+          (a) => !(/** @type {HTMLAnchorElement} */ (a).href.startsWith('blob:')),
+        ),
         'zip: none made before it is asked for',
       );
       const { path, names } = await downloadZip(page);
@@ -553,10 +680,13 @@ const cases = [
     },
   },
   {
-    name: 'fifty minutes read as people read them',
-    choose: ['fifty.wav'],
-    notice: /^Done: 1 stream/,
-    results: ['fifty.wav: fifty.ima 50:00.0, 132,299,999 bytes Listen'],
+    name: 'fifty minutes and an hour read as people read them',
+    choose: ['fifty.wav', 'hour.wav'],
+    notice: /^Done: 2 streams/,
+    results: [
+      'fifty.wav: fifty.ima 50:00.0, 132,299,999 bytes Listen',
+      'hour.wav: hour.ima 1:00:00.1, 158,764,410 bytes Listen',
+    ],
   },
   {
     name: '2.5 GB: the native bytes',
@@ -607,7 +737,7 @@ const cases = [
       const asked = Date.now();
       await page.click('#cancel');
       await page.waitForFunction(
-        () => /cancelled/.test(document.querySelector('#notice').textContent),
+        () => /cancelled/.test(document.querySelector('#notice')?.textContent ?? ''),
         { timeout: 10000 },
       );
       const took = Date.now() - asked;
@@ -668,12 +798,10 @@ const cases = [
     },
   },
   {
-    name: 'noise called MP3',
+    name: 'noise called MP3: no Resample offered',
     choose: ['noise.mp3'],
     notice: new RegExp(prepareAgain),
-    prepare: {
-      notice: /^Done: 0 streams made\. The browser could not decode noise\.mp3 as audio\.$/,
-    },
+    results: ['noise.mp3: convert error: not a RIFF/WAVE file'],
   },
   {
     name: 'a 5.1 mix scaled, not clipped',
@@ -724,10 +852,11 @@ const cases = [
       await untilRead(page, 0.02);
       await page.click('#cancel');
       await page.waitForFunction(
-        () => /^Making the zip cancelled\.$/.test(document.querySelector('#notice').textContent),
+        () =>
+          /^Making the zip cancelled\.$/.test(document.querySelector('#notice')?.textContent ?? ''),
         { timeout: 10000 },
       );
-      const pids = await browserPids(browser.process().pid);
+      const pids = await browserPids(browser.process()?.pid ?? 0);
       const {
         result: { path, names },
         grew,
@@ -773,12 +902,16 @@ const cases = [
     atLoad: /^This page must be served, not opened from the disk.*python3 -m http\.server/,
   },
 ];
+/**
+ * @param {Case} row
+ * @param {TestPage} shared
+ */
 async function runCase(row, shared) {
   const page = row.page ? await openPage(row.page) : shared;
   if (row.atLoad) {
     await page
       .waitForFunction(
-        (re) => new RegExp(re).test(document.querySelector('#notice').textContent),
+        (re) => new RegExp(re).test(document.querySelector('#notice')?.textContent ?? ''),
         { timeout: 10000 },
         row.atLoad.source,
       )
@@ -794,12 +927,13 @@ async function runCase(row, shared) {
     window.begun = false;
     window.announced = 0;
   });
-  const pids = row.memory || row.prepare?.memory ? await browserPids(browser.process().pid) : [];
+  const pids =
+    row.memory || row.prepare?.memory ? await browserPids(browser.process()?.pid ?? 0) : [];
   const shares = new Set();
   const watcher = setInterval(
     () =>
       page
-        .$eval('#progress', (bar) => bar.value)
+        .$eval('#progress', (bar) => /** @type {HTMLProgressElement} */ (bar).value)
         .then(
           (v) => shares.add(v),
           () => {},
@@ -809,7 +943,7 @@ async function runCase(row, shared) {
   const { grew } = await growth(pids, async () => {
     if (row.choose) await choose(page, row.choose);
     else if (row.chooseFolder) await chooseFolderByKeyboard(page, row.chooseFolder);
-    else await dropOn(page, row.drop);
+    else await dropOn(page, row.drop ?? []);
     await row.during?.(page);
     await settled(page);
   });
@@ -823,7 +957,7 @@ async function runCase(row, shared) {
     );
   }
   const said = await notice(page);
-  check(row.notice.test(said), `${row.name}: ${said}`);
+  check(row.notice?.test(said) ?? false, `${row.name}: ${said}`);
   const results = await page.$$eval('#results > li', (items) =>
     items.map((item) => item.textContent),
   );
@@ -840,7 +974,7 @@ async function runCase(row, shared) {
     );
   if (row.download) {
     const got = await downloaded(page, link(1));
-    const want = await wanted;
+    const want = (await wanted) ?? [];
     check(
       got.name === row.download.replace(/\.wav$/, '.ima') && got.digests.join() === want.join(),
       `${row.name}: ${got.name} holds the native bytes (${want.length} slices)`,
@@ -886,6 +1020,11 @@ async function runCase(row, shared) {
 }
 
 // Resample pressed on the case's first row, and what the page then says.
+/**
+ * @param {Case} row
+ * @param {TestPage} page
+ * @param {number[]} pids
+ */
 async function prepareCase(row, page, pids) {
   await row.beforePrepare?.();
   await page.evaluate(() => {
@@ -897,6 +1036,7 @@ async function prepareCase(row, page, pids) {
     await settled(page);
   });
   console.log(`     longest pause while preparing: ${await longestPause(page)} ms`);
+  if (row.prepare === undefined) return;
   const { notice: want, messages: said, like, correlated, axe, rails, memory } = row.prepare;
   const prepared = await notice(page);
   check(want.test(prepared), `${row.name}: ${prepared}`);

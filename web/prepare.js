@@ -39,13 +39,20 @@ export class Refusal extends Error {}
 export class Unreadable extends Error {}
 
 const yieldToPage = () => new Promise((resume) => setTimeout(resume, 0));
-const cost = ({ channels, seconds }) => (channels + (channels > 2 ? 2 : 0)) * seconds;
-const described = (channels, seconds) =>
+/** @typedef {{channels: number | null, seconds: number}} Known */
+
+const cost = (/** @type {{channels: number, seconds: number}} */ { channels, seconds }) =>
+  (channels + (channels > 2 ? 2 : 0)) * seconds;
+const described = (/** @type {number} */ channels, /** @type {number} */ seconds) =>
   `${channels === 1 ? '1 channel' : `${channels} channels`}, ${seconds.toFixed(1)} s`;
 
 // The sentence that refuses a file of `channels` (null when unknown: counted
 // as 8, the most a browser is asked to decode) and `seconds`, or null when it
 // fits.
+/**
+ * @param {string} name
+ * @param {Known} known
+ */
 export function overBudget(name, { channels, seconds }) {
   if (!(cost({ channels: channels ?? 8, seconds }) > kChannelSeconds)) return null;
   const what =
@@ -62,11 +69,15 @@ export function overBudget(name, { channels, seconds }) {
 
 // How long a compressed file plays, as an <audio> element reads it from the
 // file's headers; NaN where it cannot tell.
+/**
+ * @param {Blob} file
+ * @returns {Promise<number>}
+ */
 function mediaSeconds(file) {
   return new Promise((resolve) => {
     const audio = new Audio();
     const url = URL.createObjectURL(file);
-    const done = (seconds) => {
+    const done = (/** @type {number} */ seconds) => {
       audio.removeAttribute('src');
       URL.revokeObjectURL(url);
       resolve(Number.isFinite(seconds) ? seconds : NaN);
@@ -78,6 +89,7 @@ function mediaSeconds(file) {
   });
 }
 
+/** @param {ArrayBuffer} bytes */
 async function decodeBytes(bytes) {
   return new OfflineAudioContext(1, 1, kRate).decodeAudioData(bytes);
 }
@@ -85,11 +97,15 @@ async function decodeBytes(bytes) {
 // What the page can learn of a compressed file before decoding it all: its
 // length, and its channels from its first MiB decoded. Rejects with a
 // Refusal for a file the browser does not decode at all.
+/**
+ * @param {File} file
+ * @returns {Promise<Known>}
+ */
 export async function describe(file) {
   const head = await file
     .slice(0, kProbeBytes)
     .arrayBuffer()
-    .catch((error) => {
+    .catch((/** @type {Error} */ error) => {
       throw new Unreadable(`${error.name}: ${error.message}`);
     });
   const [seconds, channels] = await Promise.all([
@@ -110,6 +126,10 @@ export async function describe(file) {
 // Resolves to {buffer, channels (as the file
 // had them), seconds, note}, where `note` says when far less was decoded
 // than the file's size suggests; rejects with a Refusal.
+/**
+ * @param {File} file
+ * @param {(file: File) => Promise<ArrayBuffer>} read
+ */
 export async function decode(file, read) {
   if (file.size > kMaxBytes) {
     throw new Refusal(
@@ -124,6 +144,7 @@ export async function decode(file, read) {
   } catch {
     throw new Refusal(`The browser could not decode ${file.name} as audio.`);
   }
+  /** @type {{channels: number, seconds: number, note: string | null}} */
   const result = { channels: decoded.numberOfChannels, seconds: decoded.duration, note: null };
   if (file.size > kMaxBytesPerSecond * Math.max(decoded.duration, 1)) {
     result.note =
@@ -142,6 +163,10 @@ export async function decode(file, read) {
 // The gain that keeps every sample of `buffer` within full scale: 1 where
 // none passes it, else what brings the peak to -0.1 dBFS. Scans in slices
 // that yield to the page; stops early when `signal` aborts.
+/**
+ * @param {AudioBuffer} buffer
+ * @param {AbortSignal} signal
+ */
 export async function gainFor(buffer, signal) {
   let peak = 0;
   for (let channel = 0; channel < buffer.numberOfChannels; channel++) {
@@ -159,6 +184,11 @@ export async function gainFor(buffer, signal) {
 // Hands the samples to `send(left, right, share)` a second at a time,
 // yielding to the page every few slices; a mono channel goes to both sides.
 // Stops early when `signal` aborts.
+/**
+ * @param {AudioBuffer} buffer
+ * @param {(left: Float32Array, right: Float32Array, share: number) => void} send
+ * @param {AbortSignal} signal
+ */
 export async function sendSlices(buffer, send, signal) {
   for (let start = 0, count = 0; start < buffer.length; start += kSliceFrames) {
     signal.throwIfAborted();

@@ -15,41 +15,40 @@
 //   zip      {entries: [{name, blob}]}       one zip of streams: {zip}
 import { makeZip, predictLength } from './client-zip/index.js';
 import { BlockOutput, SliceInput } from './wav2ima/files.js';
+import { kFileNames, kOutputTypes, readKeys } from './wav2ima/jobs.js';
 import { inFolder, runProgram } from './wav2ima/run.js';
 
-let modules = null;
-const kOutputTypes = {
-  wav2ima: 'application/octet-stream',
-  imaenc: 'application/octet-stream',
-  ima2wav: 'audio/wav',
-};
-// The programs' own names for their files: the user's names are for people.
-const kNames = {
-  wav2ima: ['in.wav', 'out.ima'],
-  imaenc: ['in.wav', 'out.ima'],
-  ima2wav: ['in.ima', 'out.wav'],
-};
+/** @type {Record<string, WebAssembly.Module>} */
+let modules = {};
 // Bytes of a stream read at once for the zip's checksums.
 const kZipRead = 16 << 20;
 
+/** @typedef {(done: number) => void} Share */
+
 // The program's lines with its own names put back as the user's.
+/**
+ * @param {string[]} lines
+ * @param {string[]} names
+ * @param {string[]} shown
+ */
 function shownLines(lines, names, shown) {
   const byName = new Map(names.map((name, i) => [name, shown[i]]));
   const pattern = new RegExp(names.map((name) => name.replace('.', '\\.')).join('|'), 'g');
-  return lines.map((line) => line.replace(pattern, (name) => byName.get(name)));
+  return lines.map((line) => line.replace(pattern, (name) => byName.get(name) ?? name));
 }
 
-// wavcheck's lines as keys and values; `why` gathers its reasons.
-function readKeys(lines) {
-  const keys = { why: [] };
-  for (const line of lines) {
-    const [key, value] = [line.slice(0, line.indexOf(' ')), line.slice(line.indexOf(' ') + 1)];
-    if (key === 'why') keys.why.push(value);
-    else keys[key] = value;
-  }
-  return keys;
-}
-
+/**
+ * @typedef {object} ConvertAsked
+ * @property {'wav2ima' | 'imaenc' | 'ima2wav'} program
+ * @property {string[]} [options]
+ * @property {Blob} input
+ * @property {string[]} shown the user's names for the input and the output
+ * @property {boolean} explain whether a refusal is explained by wavcheck
+ */
+/**
+ * @param {ConvertAsked} asked
+ * @param {Share} share
+ */
 async function convert({ program, options = [], input, shown, explain }, share) {
   let shownShare = 0;
   const source = new SliceInput(input, (position) => {
@@ -58,14 +57,20 @@ async function convert({ program, options = [], input, shown, explain }, share) 
     shownShare = done;
     share(done);
   });
-  const names = kNames[program];
+  const names = kFileNames[program];
   const output = new BlockOutput(kOutputTypes[program]);
   const run = inFolder({ [names[0]]: source, [names[1]]: output });
   const status = await runProgram(modules[program], [program, ...options, ...names], run.fds);
-  const answer = { status, lines: shownLines(run.lines, names, shown) };
-  answer.output = status === 0 ? output.blob() : null;
-  if (source.failure !== null) {
-    answer.unreadable = `${source.failure.name}: ${source.failure.message}`;
+  /** @type {{status: number, lines: string[], output: Blob | null, unreadable?: string, keys?: object}} */
+  const answer = {
+    status,
+    lines: shownLines(run.lines, names, shown),
+    output: status === 0 ? output.blob() : null,
+  };
+  const failure = source.failure;
+  if (failure !== null) {
+    answer.unreadable =
+      failure instanceof Error ? `${failure.name}: ${failure.message}` : String(failure);
   } else if (status !== 0 && explain) {
     // What the file says of itself, in the project's own words.
     const check = inFolder({ [names[0]]: new SliceInput(input) });
@@ -76,12 +81,14 @@ async function convert({ program, options = [], input, shown, explain }, share) 
 }
 
 // A file that changed or vanished since it was chosen cannot be read.
+/** @param {{file: Blob}} asked */
 function read({ file }) {
   let bytes;
   try {
     bytes = new FileReaderSync().readAsArrayBuffer(file);
   } catch (error) {
-    return { unreadable: `${error.name}: ${error.message}` };
+    const { name, message } = /** @type {Error} */ (error);
+    return { unreadable: `${name}: ${message}` };
   }
   return [{ bytes }, [bytes]];
 }
@@ -94,9 +101,15 @@ function read({ file }) {
 // Blobs refers to them. Any other chunk (headers, the directory) is the
 // library's own bytes. Were a later client-zip to copy the chunks, the zip
 // would hold the copies: still the same bytes.
+/**
+ * @param {{entries: {name: string, blob: Blob}[]}} asked
+ * @param {Share} share
+ */
 async function zip({ entries }, share) {
   const total = Number(predictLength(entries.map(({ name, blob }) => ({ name, size: blob.size }))));
+  /** @type {WeakMap<Uint8Array, Blob>} */
   const sources = new WeakMap();
+  /** @param {Blob} blob */
   const sliced = (blob) => {
     let at = 0;
     return new ReadableStream({
@@ -114,13 +127,14 @@ async function zip({ entries }, share) {
     });
   };
   const files = entries.map(({ name, blob }) => ({ name, input: sliced(blob), size: blob.size }));
+  /** @type {BlobPart[]} */
   const parts = [];
   let written = 0;
   const reader = makeZip(files).getReader();
   for (;;) {
     const { value: chunk, done } = await reader.read();
     if (done) break;
-    parts.push(sources.get(chunk) ?? chunk);
+    parts.push(sources.get(chunk) ?? /** @type {Uint8Array<ArrayBuffer>} */ (chunk));
     written += chunk.length;
     share(written / total);
   }
@@ -130,17 +144,26 @@ async function zip({ entries }, share) {
 // The WAVs being prepared, by job: 16-bit frames, each sample scaled by the
 // slice's gain, rounded to the nearest and clamped; the header goes before
 // them once their length is known.
+/** @type {Map<number, {frames: BlockOutput, end: number, resolve: (answer: {wav: Blob}) => void}>} */
 const preparing = new Map();
-const pcm16 = (x) => Math.min(32767, Math.max(-32768, Math.round(x * 32768)));
+const pcm16 = (/** @type {number} */ x) => Math.min(32767, Math.max(-32768, Math.round(x * 32768)));
 
+/**
+ * @param {object} _message
+ * @param {Share} _share
+ * @param {number} job
+ * @returns {Promise<{wav: Blob}>}
+ */
 function prepare(_message, _share, job) {
   return new Promise((resolve) => {
     preparing.set(job, { frames: new BlockOutput('audio/wav'), end: 0, resolve });
   });
 }
 
+/** @param {{job: number, left: Float32Array, right: Float32Array, gain: number}} slice */
 function samples({ job, left, right, gain }) {
   const wav = preparing.get(job);
+  if (wav === undefined) return;
   const frames = new DataView(new ArrayBuffer(left.length * 4));
   for (let i = 0; i < left.length; i++) {
     frames.setInt16(4 * i, pcm16(left[i] * gain), true);
@@ -152,6 +175,7 @@ function samples({ job, left, right, gain }) {
 
 // The header ima2wav writes before `dataBytes` bytes of samples: wavcheck
 // writes it, from the format the converter reads.
+/** @param {number} dataBytes */
 async function waveHeader(dataBytes) {
   const header = new BlockOutput('audio/wav');
   const run = inFolder({ 'header.wav': header });
@@ -161,8 +185,10 @@ async function waveHeader(dataBytes) {
   return header.bytes();
 }
 
+/** @param {{job: number}} asked */
 async function finish({ job }) {
   const wav = preparing.get(job);
+  if (wav === undefined) return;
   preparing.delete(job);
   const header = await waveHeader(wav.end);
   wav.resolve({ wav: new Blob([header, wav.frames.blob()], { type: 'audio/wav' }) });
@@ -171,6 +197,7 @@ async function finish({ job }) {
 // Each handler takes the message, a function that reports the share done
 // and the job; it returns the answer, or [answer, transfer], or nothing
 // for a message that is answered elsewhere or not at all.
+/** @type {Record<string, (message: any, share: Share, job: number) => unknown>} */
 const handlers = {
   modules: (message) => {
     modules = message.modules;
@@ -184,15 +211,24 @@ const handlers = {
 };
 const kUnanswered = new Set(['modules', 'samples', 'finish']);
 
-globalThis.onmessage = async ({ data }) => {
+// A worker's postMessage, which the DOM's types give as the window's.
+/**
+ * @param {object} message
+ * @param {Transferable[]} [transfer]
+ */
+const post = (message, transfer = []) =>
+  /** @type {any} */ (globalThis).postMessage(message, transfer);
+
+globalThis.onmessage = async (/** @type {MessageEvent} */ { data }) => {
   const { type, job } = data;
-  const share = (done) => postMessage({ type: 'share', job, share: done });
+  /** @type {Share} */
+  const share = (done) => post({ type: 'share', job, share: done });
   try {
     const result = await handlers[type](data, share, job);
     if (kUnanswered.has(type)) return;
     const [answer, transfer] = Array.isArray(result) ? result : [result, []];
-    postMessage({ type: 'done', job, ...answer }, transfer);
+    post({ type: 'done', job, ...answer }, transfer);
   } catch (error) {
-    postMessage({ type: 'failed', job, message: String(error?.message ?? error) });
+    post({ type: 'failed', job, message: error instanceof Error ? error.message : String(error) });
   }
 };

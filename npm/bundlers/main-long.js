@@ -4,7 +4,7 @@ import { usePrograms, wav2ima } from 'wav2ima';
 import programs from 'wav2ima/programs';
 
 usePrograms(programs);
-const result = document.querySelector('#result');
+const result = /** @type {HTMLElement} */ (document.querySelector('#result'));
 let longest = 0;
 new PerformanceObserver((list) => {
   for (const task of list.getEntries()) longest = Math.max(longest, task.duration);
@@ -38,6 +38,6 @@ setTimeout(async () => {
     const stream = await wav2ima(wav);
     result.textContent = `${stream.length} ${Math.round(longest)}`;
   } catch (error) {
-    result.textContent = `failed: ${error.message}`;
+    result.textContent = `failed: ${error instanceof Error ? error.message : error}`;
   }
 }, 100);

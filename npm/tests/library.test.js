@@ -15,8 +15,9 @@ import { example, load, native, packageDir } from './package.js';
 
 const { wav2ima, ima2wav, usePrograms, ConversionError } = await load('wav2ima.node.js');
 const sweep = readFileSync(example);
-const stream = native('wav2ima', sweep);
-const decoded = native('ima2wav', stream);
+// The test stands on the native programs: without them it fails here.
+const stream = /** @type {Buffer} */ (native('wav2ima', sweep));
+const decoded = /** @type {Buffer} */ (native('ima2wav', stream));
 
 // A WAV of 200 MB: long enough to be aborted, and to hold the event loop if
 // it ran on node's own thread.
@@ -29,6 +30,7 @@ test('every input kind gives the native bytes', async () => {
   const path = join(mkdtempSync(join(tmpdir(), 'wav2ima-')), 'sweep.wav');
   writeFileSync(path, sweep);
   const handle = await open(path);
+  /** @type {[string, unknown, (object | null)?][]} */
   const rows = [
     ['a Uint8Array', new Uint8Array(sweep)],
     ['a Buffer', pooled],
@@ -84,9 +86,12 @@ test('inputs past the size sent whole are read in slices to the same bytes', asy
   const input = Buffer.concat([sweep, Buffer.alloc(3 << 20)]);
   input.writeUInt32LE(sweep.length - 44 + (3 << 20), 40);
   input.writeUInt32LE(sweep.length - 8 + (3 << 20), 4);
+  /** @type {number[]} */
   const shares = [];
   assert.deepEqual(
-    Buffer.from(await wav2ima(input, { onProgress: (share) => shares.push(share) })),
+    Buffer.from(
+      await wav2ima(input, { onProgress: (/** @type {number} */ share) => shares.push(share) }),
+    ),
     native('wav2ima', input),
   );
   assert.ok(
@@ -95,10 +100,15 @@ test('inputs past the size sent whole are read in slices to the same bytes', asy
       shares.at(-1) === 1,
     `progress: ${shares}`,
   );
-  assert.deepEqual(Buffer.from(await ima2wav(new Blob([stream]))), decoded, 'ima2wav of a Blob');
+  assert.deepEqual(
+    Buffer.from(await ima2wav(new Blob([new Uint8Array(stream)]))),
+    decoded,
+    'ima2wav of a Blob',
+  );
 });
 
 test("a refusal says the program's words and the file's", async () => {
+  /** @type {[string, Buffer, string][]} */
   const rows = [
     [
       'a 48 kHz mono WAV',
@@ -118,7 +128,7 @@ test("a refusal says the program's words and the file's", async () => {
     ],
   ];
   for (const [name, input, reason] of rows) {
-    const error = await wav2ima(input).catch((caught) => caught);
+    const error = await wav2ima(input).catch((/** @type {unknown} */ caught) => caught);
     assert.ok(error instanceof ConversionError, name);
     assert.deepEqual(
       [error.message, error.status, error.reason],
@@ -162,8 +172,9 @@ test("wrong and detached inputs are TypeErrors in the library's words", async ()
 });
 
 test('queued calls hold no copy of their input, and share a signal quietly', async () => {
+  /** @type {string[]} */
   const warnings = [];
-  const onWarning = (warning) => warnings.push(warning.name);
+  const onWarning = (/** @type {Error} */ warning) => warnings.push(warning.name);
   process.on('warning', onWarning);
   const controller = new AbortController();
   for (const size of [1 << 20, (1 << 20) + 1]) {
@@ -238,9 +249,9 @@ test('abort stops the conversion, and the next one runs', async () => {
 
 test('an onProgress that throws rejects its own call with it; the calls behind it run', async () => {
   const gone = new Error('gone');
-  const thrown = (error) => error === gone;
+  const thrown = (/** @type {unknown} */ error) => error === gone;
   const atTheEnd = wav2ima(sweep, {
-    onProgress: (share) => {
+    onProgress: (/** @type {number} */ share) => {
       if (share === 1) throw gone;
     },
   });
@@ -268,7 +279,7 @@ test('the event loop stays free while a long conversion runs', async () => {
 });
 
 test('programs handed over: bytes, a path, a Module; a wrong one said', async () => {
-  const bytes = (name) => readFileSync(join(packageDir, `${name}.wasm`));
+  const bytes = (/** @type {string} */ name) => readFileSync(join(packageDir, `${name}.wasm`));
   const rows = [
     { wav2ima: bytes('wav2ima'), ima2wav: bytes('ima2wav'), wavcheck: bytes('wavcheck') },
     {

@@ -12,10 +12,16 @@ const root = new URL('../../', import.meta.url).pathname;
 export const packageDir = resolve(process.env.WAV2IMA_PACKAGE ?? join(root, 'build-wasi/npm'));
 export const nativeDir = resolve(process.env.WAV2IMA_NATIVE ?? join(root, 'build'));
 export const example = join(root, 'examples/sweep.wav');
+/** @type {(module: string) => Promise<any>} */
 export const load = (module) => import(pathToFileURL(join(packageDir, module)).href);
 
 // The native program's output for `input` (bytes), or null where it refuses
 // it; `options` before the names.
+/**
+ * @param {string} program
+ * @param {Uint8Array} input
+ * @param {string[]} [options]
+ */
 export function native(program, input, options = []) {
   const dir = mkdtempSync(join(tmpdir(), 'wav2ima-native-'));
   try {

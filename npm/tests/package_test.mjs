@@ -23,14 +23,20 @@ import { launch, serve } from '../../tools/browser.mjs';
 
 const [tarball, native, example] = process.argv.slice(2).map((path) => resolve(path));
 const root = resolve(new URL('../..', import.meta.url).pathname);
+/** @type {string[]} */
 const failures = [];
+/**
+ * @param {boolean} ok
+ * @param {string} what
+ */
 function check(ok, what) {
   console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
   if (!ok) failures.push(what);
 }
+/** @type {(command: string, args: string[], cwd: string) => import('node:child_process').SpawnSyncReturns<string>} */
 const run = (command, args, cwd) => spawnSync(command, args, { cwd, encoding: 'utf8' });
-const bin = (name) => join(root, 'node_modules/.bin', name);
-const hash = (bytes) => createHash('sha256').update(bytes).digest('hex');
+const bin = (/** @type {string} */ name) => join(root, 'node_modules/.bin', name);
+const hash = (/** @type {Uint8Array} */ bytes) => createHash('sha256').update(bytes).digest('hex');
 
 const scratch = await mkdtemp(join(tmpdir(), 'wav2ima-package-'));
 const project = join(scratch, 'project');
@@ -53,7 +59,7 @@ run(join(native, 'ima2wav'), ['sweep.ima', 'sweep-decoded.wav'], project);
 const want = hash(await readFile(join(project, 'sweep.ima')));
 
 // Each command by npx and natively, on relative, upward and absolute paths.
-const bytes = (path) => readFile(path).catch(() => Buffer.alloc(0));
+const bytes = (/** @type {string} */ path) => readFile(path).catch(() => Buffer.alloc(0));
 for (const [program, input, ...options] of [
   ['wav2ima', '../sweep.wav'],
   ['wav2ima', join(project, 'cut.wav')],
@@ -106,11 +112,13 @@ for (const [module, resolution] of [
   ['nodenext', 'nodenext'],
   ['esnext', 'bundler'],
 ]) {
-  for (const [lib, file, more] of [
+  /** @type {[string, string, string[]][]} */
+  const settings = [
     ['es2022,dom', 'types.ts', []],
     ['es2022', 'types-node.ts', nodeTypes],
     ['es2022,dom', 'types-cjs.cts', []],
-  ]) {
+  ];
+  for (const [lib, file, more] of settings) {
     if (file.endsWith('.cts') && module === 'esnext') continue;
     const tsc = run(
       'node',
@@ -155,6 +163,7 @@ check(
 // package is; esbuild (its file loader) and Rollup (its url plugin) are
 // given them by wav2ima/programs.
 const out = join(scratch, 'out');
+/** @type {(dir: string, script: string, type?: string, name?: string) => Promise<void>} */
 const page = (dir, script, type = 'module', name = 'index.html') =>
   writeFile(
     join(dir, name),
@@ -176,9 +185,9 @@ const builds = {
     });
     await new Promise((done, fail) =>
       compiler.run((error, stats) =>
-        error || stats.hasErrors()
-          ? fail(error ?? new Error(stats.toString('errors-only')))
-          : done(),
+        error || stats?.hasErrors()
+          ? fail(error ?? new Error(stats?.toString('errors-only')))
+          : done(undefined),
       ),
     );
     await page(join(out, 'webpack'), 'main.js', 'text/javascript');
@@ -200,7 +209,11 @@ const builds = {
     const bundle = await rollup({
       input: join(project, 'main-programs.js'),
       onwarn: () => {},
-      plugins: [nodeResolve({ rootDir: project }), url({ include: ['**/*.wasm'], limit: 0 })],
+      // The plugin's types give its default export as a module under nodenext.
+      plugins: [
+        nodeResolve({ rootDir: project }),
+        /** @type {any} */ (url)({ include: ['**/*.wasm'], limit: 0 }),
+      ],
     });
     await bundle.write({ dir: join(out, 'rollup'), format: 'es' });
     await page(join(out, 'rollup'), 'main-programs.js');
@@ -208,11 +221,12 @@ const builds = {
 };
 const browser = await launch();
 // What the page at `address` shows once it has converted, or failed to.
+/** @param {string} address */
 async function shown(address) {
   const tab = await browser.newPage();
   await tab.goto(address);
   await tab
-    .waitForFunction(() => !/…$/.test(document.querySelector('#result').textContent), {
+    .waitForFunction(() => !/…$/.test(document.querySelector('#result')?.textContent ?? '…'), {
       timeout: 60000,
     })
     .catch(() => {});
@@ -248,10 +262,12 @@ try {
   // Vite's dev server bundles the package away from its programs: with the
   // README's line it converts; as it comes, the failure names the program's
   // URL (Vite 8 converts either way).
-  for (const [name, optimizeDeps, pattern] of [
+  /** @type {[string, import('vite').DepOptimizationOptions, RegExp][]} */
+  const devServers = [
     ["Vite's dev server with the README's line", { exclude: ['wav2ima'] }, /^$/],
     ["Vite's dev server as it comes", {}, /wav2ima\.wasm is not a WebAssembly program/],
-  ]) {
+  ];
+  for (const [name, optimizeDeps, pattern] of devServers) {
     const server = await viteServer({
       root: project,
       configFile: false,
@@ -260,7 +276,7 @@ try {
       optimizeDeps,
     });
     await server.listen();
-    const text = await shown(server.resolvedUrls.local[0]);
+    const text = await shown(server.resolvedUrls?.local[0] ?? 'http://localhost:5173/');
     check(text === want || pattern.test(text), `${name}: ${text}`);
     await server.close();
   }

@@ -27,6 +27,7 @@ test('a name under the root reaches the kernel whole, or not at all', () => {
 test('a relative name resolves against the working directory', () => {
   // The C library joins the working directory it was told and the name,
   // and strips the root's slash before the runner sees the path.
+  /** @type {(cwd: string, name: string, platform: string) => string | null} */
   const joined = (cwd, name, platform) =>
     hostPath(`${workingDirectoryName(cwd, platform)}/${name}`.slice(1), platform);
   assert.equal(joined('C:\\Users\\me', 'a.wav', 'win32'), 'C:/Users/me/a.wav');
