@@ -1,19 +1,18 @@
 // The library's worker: it runs the conversions the calling thread asks for,
-// one at a time, so that none holds up that thread. The build bundles this
-// file into one script (worker-source.js), which the library starts as a
-// Worker in browsers and as a worker thread in node, so that no bundler
-// needs to know of it. Messages, each naming its type and its job:
-//   in:  modules  {modules}                   the compiled programs
+// one at a time as the library sends them, so that none holds up that
+// thread. The build bundles this file into one script (worker-source.js),
+// which the library starts as a Worker in browsers and as a worker thread in
+// node, so that no bundler needs to know of it. It speaks the protocol of
+// jobs.js (share, done, failed); its own messages:
+//   in:  modules  {modules}                   the compiled programs; no answer
 //        convert  {job, program, options, input, output}
+//             done: {status, message, reason, unreadable, output}
 //   out: read     {job, position, size}       a slice of a pulled input
-//        share    {job, share}                the share of the input read
-//        done     {job, status, message, reason, output}
-//        failed   {job, message}              the program trapped
 // An input is {blob} (read here in slices), {bytes} (a small one, copied
 // over whole) or {pulled: {size, shared}} (read by the calling thread into
 // `shared`, a SharedArrayBuffer, slice by slice as the program asks).
 import { BlockOutput, bytesSource, FixedOutput, SliceInput } from './files.js';
-import { kFileNames, kOutputTypes, readKeys } from './jobs.js';
+import { kFileNames, kOutputTypes, ownPort, readKeys, serve } from './jobs.js';
 import { inFolder, runProgram } from './run.js';
 
 const kHeaderBytes = 44; // of the WAV ima2wav writes, before 4 bytes a stream byte
@@ -22,12 +21,6 @@ const kHeaderBytes = 44; // of the WAV ima2wav writes, before 4 bytes a stream b
 const kShareStep = 0.01;
 const kShareBytes = 1 << 20;
 
-/**
- * The calling thread, as this worker talks to it.
- * @typedef {object} Port
- * @property {(message: object, transfer?: ArrayBuffer[]) => void} post
- * @property {(handler: (message: any) => void) => void} on
- */
 /** @typedef {Record<string, WebAssembly.Module>} Modules */
 /** @typedef {'wav2ima' | 'imaenc' | 'ima2wav'} Program */
 
@@ -36,11 +29,10 @@ const kShareBytes = 1 << 20;
 // control[1] holds its length, or -1 where it could not be read (the calling
 // thread knows why).
 /**
- * @param {Port} port
- * @param {number} job
+ * @param {import('./jobs.js').Job} job
  * @param {{size: number, shared: SharedArrayBuffer}} pulled
  */
-function pulledSource(port, job, { size, shared }) {
+function pulledSource(job, { size, shared }) {
   const control = new Int32Array(shared, 0, 2);
   const data = new Uint8Array(shared, 8);
   return {
@@ -51,7 +43,7 @@ function pulledSource(port, job, { size, shared }) {
      */
     read(position, wanted) {
       Atomics.store(control, 0, 0);
-      port.post({ type: 'read', job, position, size: Math.max(wanted, data.length) });
+      job.post({ type: 'read', position, size: Math.max(wanted, data.length) });
       Atomics.wait(control, 0, 0);
       const length = Atomics.load(control, 1);
       if (length < 0) throw new Error('the input could not be read');
@@ -61,15 +53,14 @@ function pulledSource(port, job, { size, shared }) {
 }
 
 /**
- * @param {Port} port
- * @param {number} job
+ * @param {import('./jobs.js').Job} job
  * @param {any} input one of the three the head of this file names
  * @returns {Blob | {size: number, read(position: number, wanted: number): Uint8Array}}
  */
-function sourceOf(port, job, input) {
+function sourceOf(job, input) {
   if (input.blob) return input.blob;
   if (input.bytes) return bytesSource(input.bytes);
-  return pulledSource(port, job, input.pulled);
+  return pulledSource(job, input.pulled);
 }
 
 // wavcheck's keys: the frames wav2ima would write, and why it refuses.
@@ -113,13 +104,13 @@ async function oneArray(length, make) {
 }
 
 /**
- * @param {Port} port
  * @param {Modules} modules
- * @param {{job: number, program: Program, options?: string[], input: any, output: 'bytes' | 'blob'}} asked
+ * @param {{program: Program, options?: string[], input: any, output: 'bytes' | 'blob'}} asked
+ * @param {import('./jobs.js').Job} job
  * @returns {Promise<[object, ArrayBuffer[]]>}
  */
-async function convert(port, modules, { job, program, options = [], input, output }) {
-  const source = sourceOf(port, job, input);
+async function convert(modules, { program, options = [], input, output }, job) {
+  const source = sourceOf(job, input);
   // An array of the output's length where that is known before: ima2wav's
   // from its input's, wav2ima's from the walk that counts its frames (but
   // for a small input, whose output is cheaper copied than counted).
@@ -136,13 +127,13 @@ async function convert(port, modules, { job, program, options = [], input, outpu
     const step = position - shownAt;
     if (step < kShareBytes || step < kShareStep * source.size) return;
     shownAt = position;
-    port.post({ type: 'share', job, share: position / source.size });
+    job.share(position / source.size);
   });
   const names = kFileNames[program];
   const run = inFolder({ [names[0]]: reading, [names[1]]: file });
   const status = await runProgram(modules[program], [program, ...options, ...names], run.fds);
-  /** @type {{type: 'done', job: number, status: number, message: string, unreadable?: string, reason?: string | null, output?: ArrayBuffer | Blob}} */
-  const answer = { type: 'done', job, status, message: run.err.join('\n') };
+  /** @type {{status: number, message: string, unreadable?: string, reason?: string | null, output?: ArrayBuffer | Blob}} */
+  const answer = { status, message: run.err.join('\n') };
   const failure = reading.failure;
   if (failure !== null)
     answer.unreadable = failure instanceof Error ? failure.message : String(failure);
@@ -161,45 +152,15 @@ async function convert(port, modules, { job, program, options = [], input, outpu
   return [answer, answer.output instanceof ArrayBuffer ? [answer.output] : []];
 }
 
-// Serves the calling thread over `port`: {post(message, transfer), on(handler)}.
-/** @param {Port} port */
-export function serve(port) {
-  /** @type {Modules} */
-  let modules = {};
-  let queue = Promise.resolve();
-  port.on((message) => {
-    if (message.type === 'modules') {
+/** @type {Modules} */
+let modules = {};
+serve(
+  ownPort(),
+  {
+    modules: (message) => {
       modules = message.modules;
-      return;
-    }
-    queue = queue.then(async () => {
-      try {
-        const [answer, transfer] = await convert(port, modules, message);
-        port.post(answer, transfer);
-      } catch (error) {
-        const why = error instanceof Error ? error.message : String(error);
-        port.post({ type: 'failed', job: message.job, message: why });
-      }
-    });
-  });
-}
-
-// Started as a browser Worker or as a node worker thread, which takes its
-// port from node's own modules.
-if (typeof WorkerGlobalScope !== 'undefined') {
-  serve({
-    // A worker's postMessage, which the DOM's types give as the window's.
-    post: (message, transfer = []) =>
-      /** @type {any} */ (globalThis).postMessage(message, transfer),
-    on: (handler) => {
-      globalThis.onmessage = ({ data }) => handler(data);
     },
-  });
-} else {
-  const port = process.getBuiltinModule('node:worker_threads').parentPort;
-  if (port === null) throw new Error("the library's worker runs in a worker thread");
-  serve({
-    post: (message, transfer = []) => port.postMessage(message, transfer),
-    on: (handler) => port.on('message', handler),
-  });
-}
+    convert: (message, job) => convert(modules, message, job),
+  },
+  new Set(['modules']),
+);

@@ -1,8 +1,7 @@
 // The page's worker: it runs the programs over the files the page hands it,
 // so that no conversion holds up the page, and hands back what they made as
-// Blobs. Every message names its type and its job. A job is answered once,
-// {type: 'done', job, ...} or {type: 'failed', job, message}, after any
-// number of {type: 'share', job, share} as it goes:
+// Blobs. It speaks the package's protocol (wav2ima/jobs.js: each job is
+// answered once, done or failed, after any number of shares); its messages:
 //   modules  {modules}                       the compiled programs; no answer
 //   convert  {program, options, input, shown} one run over `input` (a Blob):
 //            {status, lines, output, unreadable, keys}
@@ -15,7 +14,7 @@
 //   zip      {entries: [{name, blob}]}       one zip of streams: {zip}
 import { makeZip, predictLength } from './client-zip/index.js';
 import { BlockOutput, SliceInput } from './wav2ima/files.js';
-import { kFileNames, kOutputTypes, readKeys } from './wav2ima/jobs.js';
+import { kFileNames, kOutputTypes, ownPort, readKeys, serve } from './wav2ima/jobs.js';
 import { inFolder, runProgram } from './wav2ima/run.js';
 
 /** @type {Record<string, WebAssembly.Module>} */
@@ -149,12 +148,10 @@ const preparing = new Map();
 const pcm16 = (/** @type {number} */ x) => Math.min(32767, Math.max(-32768, Math.round(x * 32768)));
 
 /**
- * @param {object} _message
- * @param {Share} _share
  * @param {number} job
  * @returns {Promise<{wav: Blob}>}
  */
-function prepare(_message, _share, job) {
+function prepare(job) {
   return new Promise((resolve) => {
     preparing.set(job, { frames: new BlockOutput('audio/wav'), end: 0, resolve });
   });
@@ -194,41 +191,19 @@ async function finish({ job }) {
   wav.resolve({ wav: new Blob([header, wav.frames.blob()], { type: 'audio/wav' }) });
 }
 
-// Each handler takes the message, a function that reports the share done
-// and the job; it returns the answer, or [answer, transfer], or nothing
-// for a message that is answered elsewhere or not at all.
-/** @type {Record<string, (message: any, share: Share, job: number) => unknown>} */
+// Each handler takes the message and its job ({job, share, post}); it
+// returns the answer, or [answer, transfer], or nothing for a message that is
+// answered elsewhere or not at all.
+/** @type {Record<string, import('./wav2ima/jobs.js').Handler>} */
 const handlers = {
   modules: (message) => {
     modules = message.modules;
   },
-  convert,
+  convert: (message, { share }) => convert(message, share),
   read,
-  prepare,
+  prepare: (_message, { job }) => prepare(job),
   samples,
   finish,
-  zip,
+  zip: (message, { share }) => zip(message, share),
 };
-const kUnanswered = new Set(['modules', 'samples', 'finish']);
-
-// A worker's postMessage, which the DOM's types give as the window's.
-/**
- * @param {object} message
- * @param {Transferable[]} [transfer]
- */
-const post = (message, transfer = []) =>
-  /** @type {any} */ (globalThis).postMessage(message, transfer);
-
-globalThis.onmessage = async (/** @type {MessageEvent} */ { data }) => {
-  const { type, job } = data;
-  /** @type {Share} */
-  const share = (done) => post({ type: 'share', job, share: done });
-  try {
-    const result = await handlers[type](data, share, job);
-    if (kUnanswered.has(type)) return;
-    const [answer, transfer] = Array.isArray(result) ? result : [result, []];
-    post({ type: 'done', job, ...answer }, transfer);
-  } catch (error) {
-    post({ type: 'failed', job, message: error instanceof Error ? error.message : String(error) });
-  }
-};
+serve(ownPort(), handlers, new Set(['modules', 'samples', 'finish']));
