@@ -1,12 +1,12 @@
 // The two conversions as functions of an input, for node and browsers alike:
 // what `wav2ima IN OUT` and `ima2wav IN OUT` make of a file, run off the
 // calling thread by the library's worker (library-worker.js), through the
-// same runner and files as the page. The entry points give what differs
+// same bridge, runner and files as the page. The entry points give what differs
 // between node and browsers (a `host`):
 //   programs      the URLs of the three programs beside the module
 //   load(url)     a program's bytes, from a URL or a path
-//   startWorker() the worker: {post(message, transfer), on(handler),
-//                 onError(handler), stop(), hold(busy)}
+//   startWorker() the worker, as bridge.js drives it: {post(message,
+//                 transfer), on(handler), onError(handler), stop(), hold(busy)}
 //   pulls         true where a SharedArrayBuffer can carry the caller's
 //                 bytes to the worker slice by slice (node, and browser pages
 //                 that are cross-origin isolated)
@@ -17,16 +17,11 @@
 //                 whose read fills `bytes` from `position` and gives the
 //                 count read; undefined elsewhere
 
+import { Bridge, Failed, NotLoaded, Stopped } from './bridge.js';
+
 /** @typedef {import('./wav2ima.js').ProgramSource} ProgramSource */
 /** @typedef {import('./wav2ima.js').WavOptions} WavOptions */
-/**
- * @typedef {object} WorkerLink
- * @property {(message: object, transfer?: ArrayBuffer[]) => void} post
- * @property {(handler: (message: any) => void) => void} on
- * @property {(handler: (error: Error) => void) => void} onError
- * @property {() => void} stop
- * @property {(busy: boolean) => void} hold
- */
+/** @typedef {import('./bridge.js').WorkerLink} WorkerLink */
 /**
  * @typedef {object} OpenedFile
  * @property {number} size
@@ -47,7 +42,6 @@
  * A call, from its start to its end: what it asked for, and how its input
  * goes to the worker once it runs.
  * @typedef {object} Job
- * @property {number} id
  * @property {string} program
  * @property {string[]} options
  * @property {string} output
@@ -141,11 +135,9 @@ function abortError(signal) {
 /** @param {Host} host */
 export function library(host) {
   let sources = host.programs;
+  const bridge = new Bridge({ start: host.startWorker, load: () => modules() });
   /** @type {Promise<Record<string, WebAssembly.Module>> | null} */
   let compiled = null;
-  /** @type {WorkerLink | null} */
-  let worker = null;
-  let nextJob = 0;
   /** @type {Job[]} */
   const queue = [];
   /** @type {Job | null} */
@@ -226,72 +218,62 @@ export function library(host) {
     compiled = null;
   }
 
-  async function startWorker() {
-    const programs = await modules();
-    if (worker !== null) return;
-    worker = host.startWorker();
-    worker.on(answer);
-    worker.onError((error) => {
-      const job = running;
-      stopWorker();
-      job?.reject(new Error(`the conversion's worker stopped: ${error?.message ?? error}`));
-      next();
-    });
-    // Held only while a job runs, so that an idle worker keeps nothing alive
-    // (after the listeners, which hold it).
-    worker.hold(false);
-    worker.post({ type: 'modules', modules: programs });
-  }
-
-  function stopWorker() {
-    worker?.stop();
-    worker = null;
-    running = null;
-  }
-
   async function next() {
     if (running !== null) return;
     const job = queue.shift();
     if (job === undefined) return;
     running = job;
+    let answer;
     try {
-      await startWorker();
+      // The programs first: a call fails before its file is opened where
+      // they cannot be loaded.
+      await bridge.ready();
+      if (running !== job) return; // aborted while the worker started
+      // The input is taken only now, so that a queued call holds no copy.
+      const [input, transfer] = await transport(job, job.input);
+      if (running !== job) {
+        // Aborted while its file opened: closed here, as the call settled.
+        if (job.closeFile) job.pull?.file?.close().catch(() => {});
+        return;
+      }
+      const opened = await bridge.open(
+        'convert',
+        { program: job.program, options: job.options, input, output: job.output },
+        {
+          transfer,
+          onShare: (share) => report(job, share),
+          onMessage: (message) => {
+            if (message.type === 'read')
+              answerRead(job, { position: message.position, size: message.size });
+          },
+        },
+      );
+      answer = await opened.answer;
     } catch (error) {
+      if (running !== job) return; // aborted: its watcher settled it
       running = null;
-      job.reject(error);
+      job.reject(failureOf(job, error));
       next();
       return;
     }
-    if (running !== job) return; // aborted while the worker started
-    // The input is taken only now, so that a queued call holds no copy.
-    /** @type {[object, ArrayBuffer[]]} */
-    let sent;
-    try {
-      sent = await transport(job, job.input);
-    } catch (error) {
-      if (running !== job) return;
-      running = null;
-      job.reject(error);
-      next();
-      return;
-    }
-    if (running !== job || worker === null) {
-      // Aborted while its file opened: closed here, as the call settled.
-      if (job.closeFile) job.pull?.file?.close().catch(() => {});
-      return;
-    }
-    worker.hold(true);
-    worker.post(
-      {
-        type: 'convert',
-        job: job.id,
-        program: job.program,
-        options: job.options,
-        input: sent[0],
-        output: job.output,
-      },
-      sent[1],
-    );
+    if (running !== job) return;
+    running = null;
+    settle(job, answer);
+    next();
+  }
+
+  // What a call rejects with when its job did not come back done: the
+  // bridge's failures in the library's words, anything else as it is.
+  /**
+   * @param {Job} job
+   * @param {unknown} error
+   */
+  function failureOf(job, error) {
+    if (error instanceof NotLoaded) return error.cause;
+    if (error instanceof Failed) return new Error(`${job.program}: ${error.message}`);
+    if (error instanceof Stopped)
+      return new Error(`the conversion's worker stopped: ${error.message}`);
+    return error;
   }
 
   // A slice of a pulled input, copied into the shared buffer the worker
@@ -347,24 +329,6 @@ export function library(host) {
     return read.length;
   }
 
-  /** @param {any} message the worker's, as library-worker.js lists them */
-  function answer(message) {
-    const job = running;
-    if (job === null || message.job !== job.id) return;
-    if (message.type === 'read') {
-      answerRead(job, message);
-      return;
-    }
-    if (message.type === 'share') {
-      report(job, message.share);
-      return;
-    }
-    running = null;
-    worker?.hold(false);
-    settle(job, message);
-    next();
-  }
-
   // A caller's onProgress that throws fails its own call with what it threw,
   // never the queue behind it, and never as an uncaught exception.
   /**
@@ -381,12 +345,10 @@ export function library(host) {
 
   /**
    * @param {Job} job
-   * @param {any} message the worker's 'done' or 'failed'
+   * @param {any} message the worker's answer, as library-worker.js gives it
    */
   function settle(job, message) {
-    if (message.type === 'failed') {
-      job.reject(new Error(`${job.program}: ${message.message}`));
-    } else if (job.failure) {
+    if (job.failure) {
       job.reject(job.failure);
     } else if (message.unreadable) {
       job.reject(new Error(`${job.program}: the input could not be read (${message.unreadable})`));
@@ -482,7 +444,8 @@ export function library(host) {
           if (queue.includes(each)) queue.splice(queue.indexOf(each), 1);
         }
         if (running !== null && jobs.has(running)) {
-          stopWorker();
+          running = null;
+          bridge.stop(abortError(signal));
           next();
         }
         for (const each of stopped) each.reject(abortError(signal));
@@ -549,7 +512,6 @@ export function library(host) {
       };
       /** @type {Job} */
       const job = {
-        id: ++nextJob,
         program: level === undefined ? program : 'imaenc',
         options: level === undefined ? [] : [`-${level}`],
         output,

@@ -116,7 +116,7 @@ drop.addEventListener('drop', async (event) => {
 });
 
 say('Loading the converter…');
-converter.start().then(
+converter.ready().then(
   () => say('Ready: choose or drop WAV files. They never leave this computer.'),
   (error) =>
     say(

@@ -85,7 +85,10 @@ async function prepareWav(row, signal) {
     decoded.buffer,
     (left, right, share) => {
       progress.value = share;
-      converter.post('samples', job, { left, right, gain }, [left.buffer, right.buffer]);
+      converter.post('samples', job, { left, right, gain }, [
+        /** @type {ArrayBuffer} */ (left.buffer),
+        /** @type {ArrayBuffer} */ (right.buffer),
+      ]);
     },
     signal,
   );
