@@ -84,7 +84,8 @@ void expect_marks_enter_the_stream(const Bytes& stream, const std::vector<ImaPla
     ima_player_skip(&seeker, stream.data() + from, target - from);
     Samples rest(2 * (stream.size() - target));
     ima_player_decode(&seeker, stream.data() + target, stream.size() - target, rest.data());
-    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), whole.begin() + 2 * std::ptrdiff_t{target}))
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(),
+                           whole.begin() + 2 * static_cast<std::ptrdiff_t>(target)))
         << "seek to " << target;
   }
 }
