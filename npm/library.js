@@ -345,7 +345,7 @@ export function library(host) {
 
   /**
    * @param {Job} job
-   * @param {any} message the worker's answer, as library-worker.js gives it
+   * @param {any} message the worker's answer, as convert.js gives it
    */
   function settle(job, message) {
     if (job.failure) {
@@ -357,7 +357,7 @@ export function library(host) {
         new ConversionError(
           message.message || `exit status ${message.status}`,
           message.status,
-          message.reason ?? null,
+          message.keys?.why.join('; ') || null,
         ),
       );
     } else {

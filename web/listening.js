@@ -23,7 +23,12 @@ export function listenTask(row) {
       try {
         answer = await converter.run(
           'convert',
-          { program: 'ima2wav', input: row.blob, shown: [row.stream, decoded] },
+          {
+            program: 'ima2wav',
+            input: { blob: row.blob },
+            output: 'blob',
+            shown: [row.stream, decoded],
+          },
           {
             signal,
             onShare: (share) => {

@@ -105,7 +105,14 @@ export async function runWav2ima(row, input, shown, signal) {
   try {
     answer = await converter.run(
       'convert',
-      { program, options, input, shown: [shown, row.stream], explain: input === row.file },
+      {
+        program,
+        options,
+        input: { blob: input },
+        output: 'blob',
+        shown: [shown, row.stream],
+        explain: input === row.file,
+      },
       {
         signal,
         onShare: (share) => {

@@ -1,10 +1,10 @@
-// The page's worker: it runs the programs over the files the page hands it,
-// so that no conversion holds up the page, and hands back what they made as
-// Blobs. It speaks the package's protocol (wav2ima/jobs.js: each job is
-// answered once, done or failed, after any number of shares); its messages:
+// The page's worker: the library's worker (its `convert`, which runs the
+// programs over the files the page hands it as Blobs, so that no conversion
+// holds up the page), with what only the page does. It speaks the package's
+// protocol (wav2ima/jobs.js: each job is answered once, done or failed,
+// after any number of shares); its messages:
 //   modules  {modules}                       the compiled programs; no answer
-//   convert  {program, options, input, shown} one run over `input` (a Blob):
-//            {status, lines, output, unreadable, keys}
+//   convert  a run of a program, as wav2ima/convert.js has it
 //   read     {file}                          the whole file: {bytes}, handed over,
 //                                            or {unreadable}
 //   prepare  {}                              a WAV to be prepared, answered
@@ -13,8 +13,9 @@
 //   finish   {}                              its last slice came
 //   zip      {entries: [{name, blob}]}       one zip of streams: {zip}
 import { makeZip, predictLength } from './client-zip/index.js';
-import { BlockOutput, SliceInput } from './wav2ima/files.js';
-import { kFileNames, kOutputTypes, ownPort, readKeys, serve } from './wav2ima/jobs.js';
+import { convert } from './wav2ima/convert.js';
+import { BlockOutput } from './wav2ima/files.js';
+import { ownPort, serve } from './wav2ima/jobs.js';
 import { inFolder, runProgram } from './wav2ima/run.js';
 
 /** @type {Record<string, WebAssembly.Module>} */
@@ -23,61 +24,6 @@ let modules = {};
 const kZipRead = 16 << 20;
 
 /** @typedef {(done: number) => void} Share */
-
-// The program's lines with its own names put back as the user's.
-/**
- * @param {string[]} lines
- * @param {string[]} names
- * @param {string[]} shown
- */
-function shownLines(lines, names, shown) {
-  const byName = new Map(names.map((name, i) => [name, shown[i]]));
-  const pattern = new RegExp(names.map((name) => name.replace('.', '\\.')).join('|'), 'g');
-  return lines.map((line) => line.replace(pattern, (name) => byName.get(name) ?? name));
-}
-
-/**
- * @typedef {object} ConvertAsked
- * @property {'wav2ima' | 'imaenc' | 'ima2wav'} program
- * @property {string[]} [options]
- * @property {Blob} input
- * @property {string[]} shown the user's names for the input and the output
- * @property {boolean} explain whether a refusal is explained by wavcheck
- */
-/**
- * @param {ConvertAsked} asked
- * @param {Share} share
- */
-async function convert({ program, options = [], input, shown, explain }, share) {
-  let shownShare = 0;
-  const source = new SliceInput(input, (position) => {
-    const done = position / Math.max(input.size, 1);
-    if (done - shownShare < 0.01) return;
-    shownShare = done;
-    share(done);
-  });
-  const names = kFileNames[program];
-  const output = new BlockOutput(kOutputTypes[program]);
-  const run = inFolder({ [names[0]]: source, [names[1]]: output });
-  const status = await runProgram(modules[program], [program, ...options, ...names], run.fds);
-  /** @type {{status: number, lines: string[], output: Blob | null, unreadable?: string, keys?: object}} */
-  const answer = {
-    status,
-    lines: shownLines(run.lines, names, shown),
-    output: status === 0 ? output.blob() : null,
-  };
-  const failure = source.failure;
-  if (failure !== null) {
-    answer.unreadable =
-      failure instanceof Error ? `${failure.name}: ${failure.message}` : String(failure);
-  } else if (status !== 0 && explain) {
-    // What the file says of itself, in the project's own words.
-    const check = inFolder({ [names[0]]: new SliceInput(input) });
-    await runProgram(modules.wavcheck, ['wavcheck', names[0]], check.fds);
-    answer.keys = readKeys(check.out);
-  }
-  return answer;
-}
 
 // A file that changed or vanished since it was chosen cannot be read.
 /** @param {{file: Blob}} asked */
@@ -199,7 +145,7 @@ const handlers = {
   modules: (message) => {
     modules = message.modules;
   },
-  convert: (message, { share }) => convert(message, share),
+  convert: (message, job) => convert(modules, message, job),
   read,
   prepare: (_message, { job }) => prepare(job),
   samples,
