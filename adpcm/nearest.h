@@ -90,6 +90,14 @@ inline int encode_sample_nearest(std::int32_t sample, std::int32_t& predictor,
 // nearer of the two levels around it.
 inline std::int64_t nearest_error(std::int32_t sample, std::int32_t predictor,
                                   std::int32_t step_index) {
+  const NearestRow& row = kNearestRows[static_cast<std::size_t>(step_index)];
+  if (std::abs(predictor) + row.largest_move <= kSampleMax) [[likely]] {
+    const std::int32_t distance = std::abs(sample - predictor);
+    int magnitude = 0;
+    for (const std::int32_t from : row.from)
+      magnitude += distance >= from ? 1 : 0;
+    return squared(distance - kCodeSteps.entry[step_index][magnitude].delta);
+  }
   const std::int32_t diff = sample - predictor;
   const int sign = diff < 0 ? kSignBit : 0;
   const int below = magnitude_below(std::abs(diff), step_index);
