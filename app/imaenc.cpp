@@ -21,7 +21,7 @@ namespace wav2ima {
 
 namespace {
 
-constexpr int kDefaultLevel = 3;
+constexpr int kDefaultLevel = 4;
 constexpr int kExitUsage = 2;
 constexpr char kUsage[] =
     "usage: imaenc [-0 ... -9] [--report] [--c-array NAME] [--marks N] [--loop START:END]\n"

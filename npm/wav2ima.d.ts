@@ -38,9 +38,9 @@ export interface ConvertOptions {
 
 /**
  * How hard imaenc searches for codes: 0 is wav2ima's own bytes; 1 the nearest code (4.9 dB
- * nearer the source on real recordings, in under twice wav2ima's time); 3 the command's default
- * (5.5 dB, 8 times); 9 the best search (6.5 dB, about 320 times). Every IMA player plays each
- * level's stream.
+ * nearer the source on real recordings, in under twice wav2ima's time); 4 the command's default
+ * (5.6 dB, 8 times); 9 the best search (6.5 dB, about 560 times on one thread). Every IMA player
+ * plays each level's stream.
  */
 export type Level = 0 | 1 | 2 | 3 | 4 | 5 | 6 | 7 | 8 | 9;
 

@@ -9,7 +9,9 @@
 # SNR then segmental SNR), then the table: each level's mean gain over the
 # rule, the least gain on any file (SNR / segmental), the median of the
 # per-file gains over ffmpeg's default and over its -trellis 8, and MB/s of
-# WAV through `imaenc` (median of ROUNDS, input in the page cache).
+# WAV through `imaenc` (median of ROUNDS, input in the page cache) on one
+# core (taskset), which sets the default level, and on all of them, where
+# the search levels run the two channels side by side.
 set -euo pipefail
 build=$(realpath "${1:-build}")
 corpus=${2:-$build/corpus}
@@ -71,26 +73,30 @@ speed() {
   t=$(for _ in $(seq "$rounds"); do seconds "$@" "$work/all.wav" "$work/all.ima"; done | median)
   echo "$bytes / $t / 1000000" | bc -l
 }
-wav2ima_speed=$(speed "$build/wav2ima")
+one_core=(taskset -c 0)
+wav2ima_speed=$(speed "${one_core[@]}" "$build/wav2ima")
+default_level=$("$build/imaenc" --help | sed -n 's/.*(default -\([0-9]\)).*/\1/p')
 {
-  for level in $levels; do echo "speed L$level $(speed "$build/imaenc" -"$level")"; done
+  for level in $levels; do
+    echo "speed L$level $(speed "${one_core[@]}" "$build/imaenc" -"$level") $(speed "$build/imaenc" -"$level")"
+  done
   awk '$2 == "default" || $2 == "trellis" { s[$2] += $8; b[$2] += $10 }
-       END { for (p in s) print "speed", p, b[p] / s[p] / 1000000 }' "$results"
+       END { for (p in s) print "speed", p, b[p] / s[p] / 1000000, b[p] / s[p] / 1000000 }' "$results"
 } >"$work/speeds"
 
 echo
-echo "wav2ima: $(printf '%.0f' "$wav2ima_speed") MB/s"
+echo "wav2ima: $(printf '%.0f' "$wav2ima_speed") MB/s on one core"
 echo
-echo "| level | mean dB over the rule | least over the rule (SNR / segmental) | median dB over ffmpeg | median dB over ffmpeg -trellis 8 | MB/s |"
+echo "| level | mean dB over the rule | least over the rule (SNR / segmental) | median dB over ffmpeg | median dB over ffmpeg -trellis 8 | MB/s, one core / two |"
 echo "|---|---|---|---|---|---|"
-awk -v speeds="$work/speeds" '
+awk -v speeds="$work/speeds" -v default_level="$default_level" '
   function median(list, n,   i, j, t) {
     for (i = 2; i <= n; ++i) for (j = i; j > 1 && list[j - 1] > list[j]; --j) {
       t = list[j]; list[j] = list[j - 1]; list[j - 1] = t
     }
     return n % 2 ? list[(n + 1) / 2] : (list[n / 2] + list[n / 2 + 1]) / 2
   }
-  BEGIN { while ((getline line < speeds) > 0) { split(line, f, " "); mbs[f[2]] = f[3] } }
+  BEGIN { while ((getline line < speeds) > 0) { split(line, f, " "); mbs[f[2]] = f[3]; both[f[2]] = f[4] } }
   { snr[$1, $2] = $4; seg[$1, $2] = $6; names[$1] = 1 }
   END {
     for (level = 0; level <= 9; ++level) {
@@ -105,8 +111,9 @@ awk -v speeds="$work/speeds" '
         over_default[n] = snr[name, key] - snr[name, "default"]
         over_trellis[n] = snr[name, key] - snr[name, "trellis"]
       }
-      printf "| %s | %+.2f | %+.2f / %+.2f | %+.2f | %+.2f | %.1f |\n", (level == 3 ? "-3 (default)" : "-" level),
-        sum / n, least, least_seg, median(over_default, n), median(over_trellis, n), mbs[key]
+      printf "| %s | %+.2f | %+.2f / %+.2f | %+.2f | %+.2f | %.1f / %.1f |\n",
+        "-" level (level == default_level ? " (default)" : ""), sum / n, least, least_seg,
+        median(over_default, n), median(over_trellis, n), mbs[key], both[key]
     }
     n = 0; sum_d = 0; sum_t = 0
     for (name in names) { ++n; sum_d += snr[name, "default"] - snr[name, "L0"]; sum_t += snr[name, "trellis"] - snr[name, "L0"] }
