@@ -61,6 +61,15 @@ constexpr std::array<NearestRow, kStepIndexMax + 1> make_nearest_rows() {
 }
 inline constexpr auto kNearestRows = make_nearest_rows();
 
+// The magnitude whose level lies nearest `distance` (ties to the larger),
+// where no rail is in reach: seven compares, which run side by side.
+inline int nearest_magnitude(std::int32_t distance, const NearestRow& row) {
+  int magnitude = 0;
+  for (const std::int32_t from : row.from)
+    magnitude += distance >= from ? 1 : 0;
+  return magnitude;
+}
+
 // The nearest code where a rail is in reach and the clamp moves the levels:
 // the exact comparison, out of line.
 int nearest_code_at_rail(std::int32_t sample, std::int32_t predictor, std::int32_t step_index);
@@ -77,26 +86,21 @@ inline int encode_sample_nearest(std::int32_t sample, std::int32_t& predictor,
     code = nearest_code_at_rail(sample, predictor, step_index);
   } else {
     const std::int32_t diff = sample - predictor;
-    const std::int32_t distance = std::abs(diff);
-    int magnitude = 0;
-    for (const std::int32_t from : row.from)
-      magnitude += distance >= from ? 1 : 0;
-    code = magnitude | (diff < 0 ? kSignBit : 0);
+    code = nearest_magnitude(std::abs(diff), row) | (diff < 0 ? kSignBit : 0);
   }
   return apply_code_step(kCodeSteps.entry[step_index][code], predictor, step_index);
 }
 
 // The squared error of the nearest code for `sample` from a state: the
-// nearer of the two levels around it.
+// nearer of the two levels around it. Away from the rails by compares, not
+// by the rule's division: this runs on the chain from each sample to the
+// next, where a multiply's latency adds up.
 inline std::int64_t nearest_error(std::int32_t sample, std::int32_t predictor,
                                   std::int32_t step_index) {
   const NearestRow& row = kNearestRows[static_cast<std::size_t>(step_index)];
   if (std::abs(predictor) + row.largest_move <= kSampleMax) [[likely]] {
     const std::int32_t distance = std::abs(sample - predictor);
-    int magnitude = 0;
-    for (const std::int32_t from : row.from)
-      magnitude += distance >= from ? 1 : 0;
-    return squared(distance - kCodeSteps.entry[step_index][magnitude].delta);
+    return squared(distance - kCodeSteps.entry[step_index][nearest_magnitude(distance, row)].delta);
   }
   const std::int32_t diff = sample - predictor;
   const int sign = diff < 0 ? kSignBit : 0;

@@ -178,9 +178,9 @@ TEST(ImaEncoder, FinishStartsANewStream) {
   }
 }
 
-// The nearest code, against every code toward the sample tried in turn,
-// where the decoder clamps too: the fast path and the exact comparison near
-// the rails.
+// The nearest code, and the look-ahead's error of it, against every code
+// toward the sample tried in turn, where the decoder clamps too: the fast
+// paths and the exact comparison near the rails.
 TEST(ImaEncoder, NearestCodeLandsNearestOfTheCodesTowardTheSample) {
   for (std::int32_t index = 0; index <= kStepIndexMax; ++index) {
     for (std::int32_t predictor = -32768; predictor <= 32767; predictor += 1021) {
@@ -196,6 +196,7 @@ TEST(ImaEncoder, NearestCodeLandsNearestOfTheCodesTowardTheSample) {
           best = std::min(best, std::abs(sample - reached));
         }
         ASSERT_EQ(std::abs(sample - p), best) << sample << " " << predictor << " " << index;
+        ASSERT_EQ(nearest_error(sample, predictor, index), squared(best));
         ASSERT_EQ(code & 8, sign);
         ASSERT_EQ(i, code_step(index, code).next_step_index);
       }
